@@ -1,0 +1,45 @@
+// Fault injection and call counting for the platform stand-in.
+//
+// Every stand-in entry point that can fail on Windows asks TakeFault with its
+// operation name ("DirectDrawCreateEx", "IDirectDrawSurface7::Flip",
+// "IDirect3DDevice7::DrawPrimitive", "IDirectInputDevice7::GetDeviceState",
+// ...) before doing any work. Tests arm a fault with InjectFault: the n-th call
+// of that operation from now on returns the chosen code and does nothing else,
+// as a failing call does on Windows (out-parameters untouched).
+//
+// Not part of the Windows API: only tests and tools include this header.
+#ifndef STANDIN_FAULTS_H
+#define STANDIN_FAULTS_H
+
+#include <string_view>
+
+#include "../win32/types.h"
+
+namespace standin {
+
+// The nth (1-based) call of `operation` made after this one returns `code`.
+// Several faults may be armed for one operation.
+void InjectFault(std::string_view operation, int nth, HRESULT code);
+
+// Disarms every fault and resets every call count.
+void ResetFaults();
+
+// Number of calls of `operation` since the last ResetFaults (faulted ones included).
+int CallCount(std::string_view operation);
+
+// For the stand-in's entry points: counts the call; returns true and sets *code
+// when an armed fault fires for it.
+bool TakeFault(std::string_view operation, HRESULT* code);
+
+}  // namespace standin
+
+// Entry-point helper: `STANDIN_FAULT("IDirectDraw7::CreateSurface");` returns
+// the injected code from the enclosing HRESULT function when a fault fires.
+#define STANDIN_FAULT(operation)                          \
+  do {                                                    \
+    HRESULT standin_fault_code_;                          \
+    if (::standin::TakeFault((operation), &standin_fault_code_)) \
+      return standin_fault_code_;                         \
+  } while (0)
+
+#endif

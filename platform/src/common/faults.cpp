@@ -1,0 +1,70 @@
+#include "standin/faults.h"
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+namespace {
+
+struct Operation {
+  int calls = 0;                // calls since the last reset
+  std::vector<std::pair<int, HRESULT>> armed;  // (call number that fails, code)
+};
+
+struct Registry {
+  std::mutex mutex;
+  std::map<std::string, Operation, std::less<>> operations;
+};
+
+Registry& registry() {
+  static Registry r;
+  return r;
+}
+
+Operation& find(Registry& r, std::string_view name) {
+  auto it = r.operations.find(name);
+  if (it == r.operations.end()) it = r.operations.emplace(std::string(name), Operation{}).first;
+  return it->second;
+}
+
+}  // namespace
+
+void InjectFault(std::string_view operation, int nth, HRESULT code) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  Operation& op = find(r, operation);
+  op.armed.emplace_back(op.calls + (nth < 1 ? 1 : nth), code);
+}
+
+void ResetFaults() {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  for (auto& entry : r.operations) entry.second = Operation{};
+}
+
+int CallCount(std::string_view operation) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  auto it = r.operations.find(operation);
+  return it == r.operations.end() ? 0 : it->second.calls;
+}
+
+bool TakeFault(std::string_view operation, HRESULT* code) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  Operation& op = find(r, operation);
+  ++op.calls;
+  for (auto it = op.armed.begin(); it != op.armed.end(); ++it) {
+    if (it->first == op.calls) {
+      if (code != nullptr) *code = it->second;
+      op.armed.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace standin

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what the build, the demo and the tests need, from Debian packages.
+# Idempotent: installs only what is missing. Run as root (or with sudo available).
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  libsdl2-dev libmpg123-dev libfreetype-dev libpng-dev libmp3lame-dev libassimp-dev
+  googletest libgtest-dev libbenchmark-dev
+  fonts-wine ffmpeg lame
+  xvfb xdotool x11-utils imagemagick
+  g++-mingw-w64-x86-64
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

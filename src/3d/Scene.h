@@ -1,0 +1,196 @@
+// The in-memory scene: records of the scene file, linked by pointer after
+// loading, and the pre-baked animation (one camera key and a run of object keys
+// per frame).
+//
+// Conventions: floats are 32-bit; matrices are applied to row vectors,
+// p' = p.x*r0 + p.y*r1 + p.z*r2 + t; view space has x right, y up and z away
+// from the viewer. Colours are floats nominally 0..1.
+#ifndef SCENE_H
+#define SCENE_H
+
+#include <stdint.h>
+
+#include <fstream>
+
+struct Vec3 {
+  float x, y, z;
+};
+
+struct RGBColor {
+  float r, g, b;  // red, green, blue; nominally 0..1, lighting may sum above 1
+};
+
+// Three rows (the images of the x, y and z axes) and a translation.
+struct Matrix {
+  Vec3 r0, r1, r2;
+  Vec3 t;
+
+  // Identity rows, zero translation.
+  void SetIdentity();
+  // Replaces the 3x3 part by the rotation of angles ax, ay, az (radians); t stays.
+  void SetRotation(float ax, float ay, float az);
+  // Multiplies r0 by fx, r1 by fy, r2 by fz.
+  void Scale(float fx, float fy, float fz);
+};
+
+// The object keys of one frame: keys[firstKey .. firstKey + keyCount - 1].
+struct FrameSpan {
+  int32_t firstKey = 0;
+  int32_t keyCount = 0;
+};
+
+struct Material;
+struct VertexList;
+struct UVList;
+struct Texture;
+struct Light;
+
+// One triangle of a mesh.
+struct Face {
+  Material* material;       // used when the mesh has perFaceMaterial 1
+  uint16_t vertex[3];       // indices into the mesh's vertexList, corners 0, 1, 2
+  uint16_t uv[3];           // indices into the mesh's uvList
+  RGBColor cornerColor[3];  // summed light contributions per corner
+  Vec3 normal;              // (P1 - P0) x (P2 - P0), not normalised
+  float planeD;             // normal . P0
+};
+
+// Record type 1.
+struct Mesh {
+  int32_t faceCount;
+  Face* faces;              // faceCount faces, owned
+  VertexList* vertexList;   // object-space positions and unit normals; may be null
+  uint8_t perFaceMaterial;  // 1: each face has its own material
+  Material* material;       // used when perFaceMaterial is 0
+  UVList* uvList;           // may be null
+  uint8_t hasMatrix;        // 1: placed by `matrix`, lit once after loading
+  Matrix matrix;            // placement, valid when hasMatrix is 1
+
+  explicit Mesh(int32_t faceCount);
+
+  void ComputeFacePlanes(VertexList* list);
+  void ComputeVertexNormals(VertexList* list);
+  // Every corner colour of every face to 0.
+  void ClearLighting();
+  // Adds one point light's diffuse term to every face corner; only placement.t,
+  // the light position in the mesh's own coordinates, is read.
+  void AddLight(VertexList* list, Light* light, const Matrix& placement);
+};
+
+// Record type 2: a mesh's own vertices (object space) or one morph key's
+// vertices (camera space after loading).
+struct VertexList {
+  int32_t count;
+  Vec3* positions;  // count positions, owned
+  Vec3* normals;    // count unit normals, owned, computed after loading
+};
+
+// Record type 5.
+struct UVList {
+  int32_t count;
+  float (*coords)[2];  // count pairs (u, 1 - v of the file), owned
+};
+
+// Record type 3: one frame's placement of one mesh (object key) or the camera
+// of one frame (camera key).
+struct Key {
+  Key* next;                  // same mesh in the next frame, or itself; camera: next camera or itself
+  uint8_t kind;               // object keys: 1 rigid, 2 morph
+  uint8_t useMeshMatrix;      // 1: matrix comes from the mesh's placement
+  Matrix matrix;              // object key after loading: object space -> camera space
+  Mesh* mesh;                 // object keys
+  VertexList* morphVertices;  // kind 2: this frame's vertex positions (camera space)
+};
+
+// Record type 4.
+struct Material {
+  RGBColor color0;        // kept, not used
+  RGBColor diffuse;       // multiplies light on untextured faces
+  RGBColor color2;        // kept, not used
+  int32_t textureHandle;  // renderer texture index of `texture`, -1 for none
+  Texture* texture;       // may be null
+
+  Material();
+};
+
+// Record type 6: a square image.
+struct Texture {
+  uint8_t* pixels;  // width*height texels of 3 bytes (red, green, blue), rows first to last
+  int32_t handle;   // renderer texture index, -1 until uploaded
+  uint16_t width;   // 32, 64, 128 or 256
+  uint16_t height;  // equal to width
+};
+
+// Record type 7: a point light.
+struct Light {
+  uint32_t mode;    // 0; lighting ignores a light whose mode is not 0
+  uint8_t enabled;  // 1
+  Matrix matrix;    // only t, the world-space position, is used
+  RGBColor color;   // file bytes / 255
+  float intensity;  // factor on every contribution
+};
+
+// A growable table of record pointers. Slots not yet filled are null.
+template <typename T>
+struct Array {
+  int32_t count = 0;     // slots in use, filled from slot 0
+  int32_t capacity = 0;  // slots allocated
+  T** items = nullptr;   // capacity slots
+
+  Array() = default;
+  Array(const Array&) = delete;
+  Array& operator=(const Array&) = delete;
+  // Releases the buffers each item owns, then the slot block.
+  ~Array();
+
+  void Init(int32_t n);
+  void Add(T* item);
+  void Resize();
+};
+
+// The whole scene. Created once, on the heap (the keyFrames table makes it about
+// 4 MB), filled by importFile and never destroyed while the program runs.
+class Scene {
+ public:
+  static const int32_t kMaxObjectKeys = 1000000;  // size of keyFrames
+
+  uint32_t frameCount;       // animation frames
+  uint32_t maxVertexCount;   // largest VertexList count, morph lists included
+  float frameDuration;       // demo-time length of a frame: 10000 / (frameCount - 1)
+  Material* defaultMaterial; // white, no texture: stands in for material index 0
+  Array<Mesh> meshes;
+  Array<Material> materials;
+  Array<Key> keys;           // object keys in file (= frame) order
+  Array<VertexList> vertexLists;
+  Array<UVList> uvLists;
+  Array<Light> lights;
+  Array<Key> cameras;        // entry i is the camera of frame i
+  Array<Texture>* textures;  // dropped by the scene player after upload
+  FrameSpan* frameSpans;     // frameCount spans
+  uint32_t cameraCount;      // header's camera count
+  struct RecordSlot {        // import only
+    void* record;            // the record read under this index, or null
+    uint8_t type;            // its record type 1..7, 0 while empty
+  };
+  RecordSlot* recordTable;   // import only: recordTableSize slots
+  int32_t keyFrameCount;     // entries of keyFrames in use, == keys.count
+  int32_t keyFrames[kMaxObjectKeys];  // frame number of each object key
+  uint8_t recordFlags;       // import only: flags byte of the record being read
+  int32_t recordIndex;       // import only: index of the record being read
+  std::ifstream* stream;     // import only
+
+  Scene();
+
+  // Reads the named scene file and prepares it for playback. A file that breaks
+  // the format's limits is refused: the scene is left empty and not playable,
+  // and the reason is logged naming the file, the record and the problem.
+  void importFile(const char* fileName);
+  void importStream();
+
+  // True once a file was imported and prepared without being refused.
+  bool isPlayable() const;
+  // Why the last import was refused ("" when it was not).
+  const char* refusalReason() const;
+};
+
+#endif

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the normal build, then the same suites under
+# AddressSanitizer and UndefinedBehaviorSanitizer.  ./test.sh --fast skips the
+# sanitizer pass.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/setup.sh
+cmake --preset default >/dev/null
+cmake --build --preset default
+ctest --preset default
+if [ "${1:-}" != "--fast" ]; then
+  cmake --preset asan >/dev/null
+  cmake --build --preset asan
+  ctest --preset asan
+fi
