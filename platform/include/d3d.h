@@ -1,0 +1,382 @@
+// d3d.h - Direct3D 7, the subset the demo uses, for Linux.
+//
+// The device is a software rasterizer drawing into the system-memory surfaces
+// of ddraw.h. It takes pre-transformed vertices (D3DFVF_XYZRHW) and follows
+// Direct3D 7's conventions: pixel centres at integer coordinates, the top-left
+// fill rule, w = 1 / rhw for clipping and perspective-correct interpolation,
+// depth 0 (near) to 1 (far).
+#ifndef STANDIN_D3D_H
+#define STANDIN_D3D_H
+
+#include "ddraw.h"
+
+// ---- Basic types --------------------------------------------------------------
+
+typedef DWORD D3DCOLOR;  // 0xAARRGGBB
+
+#define RGBA_MAKE(r, g, b, a) \
+  ((D3DCOLOR)(((DWORD)(a) << 24) | ((DWORD)(r) << 16) | ((DWORD)(g) << 8) | (DWORD)(b)))
+#define RGB_MAKE(r, g, b) ((D3DCOLOR)(((DWORD)(r) << 16) | ((DWORD)(g) << 8) | (DWORD)(b)))
+#define D3DRGB(r, g, b) \
+  (0xff000000L | (((long)((r)*255)) << 16) | (((long)((g)*255)) << 8) | (long)((b)*255))
+
+typedef struct _D3DRECT {
+  union {
+    LONG x1;  // left, pixels
+    LONG lX1;
+  };
+  union {
+    LONG y1;  // top, pixels
+    LONG lY1;
+  };
+  union {
+    LONG x2;  // right, exclusive
+    LONG lX2;
+  };
+  union {
+    LONG y2;  // bottom, exclusive
+    LONG lY2;
+  };
+} D3DRECT, *LPD3DRECT;
+
+typedef struct _D3DVIEWPORT7 {
+  DWORD dwX;       // left, pixels
+  DWORD dwY;       // top, pixels
+  DWORD dwWidth;   // pixels
+  DWORD dwHeight;  // pixels
+  D3DVALUE dvMinZ;  // depth range, 0..1
+  D3DVALUE dvMaxZ;
+} D3DVIEWPORT7, *LPD3DVIEWPORT7;
+
+// The vertex the demo sends (D3DFVF_TLVERTEX, 0x1C4 with specular; the demo's
+// own layout is 0x144: x, y, z, rhw, diffuse, u, v).
+typedef struct _D3DTLVERTEX {
+  D3DVALUE sx;   // pixels
+  D3DVALUE sy;   // pixels
+  D3DVALUE sz;   // depth, 0..1
+  D3DVALUE rhw;  // 1 / w
+  D3DCOLOR color;     // 0xAARRGGBB
+  D3DCOLOR specular;  // 0xAARRGGBB
+  D3DVALUE tu;
+  D3DVALUE tv;
+} D3DTLVERTEX, *LPD3DTLVERTEX;
+
+static_assert(sizeof(D3DRECT) == 16, "D3DRECT is 16 bytes");
+static_assert(sizeof(D3DVIEWPORT7) == 24, "D3DVIEWPORT7 is 24 bytes");
+static_assert(sizeof(D3DTLVERTEX) == 32, "D3DTLVERTEX is 32 bytes");
+
+// ---- Enumerations -------------------------------------------------------------
+
+typedef enum _D3DPRIMITIVETYPE {
+  D3DPT_POINTLIST = 1,
+  D3DPT_LINELIST = 2,
+  D3DPT_LINESTRIP = 3,
+  D3DPT_TRIANGLELIST = 4,
+  D3DPT_TRIANGLESTRIP = 5,
+  D3DPT_TRIANGLEFAN = 6,
+  D3DPT_FORCE_DWORD = 0x7fffffff
+} D3DPRIMITIVETYPE;
+
+typedef enum _D3DRENDERSTATETYPE {
+  D3DRENDERSTATE_ANTIALIAS = 2,
+  D3DRENDERSTATE_TEXTUREPERSPECTIVE = 4,
+  D3DRENDERSTATE_ZENABLE = 7,
+  D3DRENDERSTATE_FILLMODE = 8,
+  D3DRENDERSTATE_SHADEMODE = 9,
+  D3DRENDERSTATE_LINEPATTERN = 10,
+  D3DRENDERSTATE_ZWRITEENABLE = 14,
+  D3DRENDERSTATE_ALPHATESTENABLE = 15,
+  D3DRENDERSTATE_LASTPIXEL = 16,
+  D3DRENDERSTATE_SRCBLEND = 19,
+  D3DRENDERSTATE_DESTBLEND = 20,
+  D3DRENDERSTATE_CULLMODE = 22,
+  D3DRENDERSTATE_ZFUNC = 23,
+  D3DRENDERSTATE_ALPHAREF = 24,
+  D3DRENDERSTATE_ALPHAFUNC = 25,
+  D3DRENDERSTATE_DITHERENABLE = 26,
+  D3DRENDERSTATE_ALPHABLENDENABLE = 27,
+  D3DRENDERSTATE_FOGENABLE = 28,
+  D3DRENDERSTATE_SPECULARENABLE = 29,
+  D3DRENDERSTATE_ZVISIBLE = 30,
+  D3DRENDERSTATE_STIPPLEDALPHA = 33,
+  D3DRENDERSTATE_FOGCOLOR = 34,
+  D3DRENDERSTATE_FOGTABLEMODE = 35,
+  D3DRENDERSTATE_FOGSTART = 36,
+  D3DRENDERSTATE_FOGEND = 37,
+  D3DRENDERSTATE_FOGDENSITY = 38,
+  D3DRENDERSTATE_EDGEANTIALIAS = 40,
+  D3DRENDERSTATE_COLORKEYENABLE = 41,
+  D3DRENDERSTATE_ZBIAS = 47,
+  D3DRENDERSTATE_RANGEFOGENABLE = 48,
+  D3DRENDERSTATE_STENCILENABLE = 52,
+  D3DRENDERSTATE_STENCILFAIL = 53,
+  D3DRENDERSTATE_STENCILZFAIL = 54,
+  D3DRENDERSTATE_STENCILPASS = 55,
+  D3DRENDERSTATE_STENCILFUNC = 56,
+  D3DRENDERSTATE_STENCILREF = 57,
+  D3DRENDERSTATE_STENCILMASK = 58,
+  D3DRENDERSTATE_STENCILWRITEMASK = 59,
+  D3DRENDERSTATE_TEXTUREFACTOR = 60,
+  D3DRENDERSTATE_WRAP0 = 128,
+  D3DRENDERSTATE_WRAP1 = 129,
+  D3DRENDERSTATE_CLIPPING = 136,
+  D3DRENDERSTATE_LIGHTING = 137,
+  D3DRENDERSTATE_EXTENTS = 138,
+  D3DRENDERSTATE_AMBIENT = 139,
+  D3DRENDERSTATE_FOGVERTEXMODE = 140,
+  D3DRENDERSTATE_COLORVERTEX = 141,
+  D3DRENDERSTATE_LOCALVIEWER = 142,
+  D3DRENDERSTATE_NORMALIZENORMALS = 143,
+  D3DRENDERSTATE_COLORKEYBLENDENABLE = 144,
+  D3DRENDERSTATE_DIFFUSEMATERIALSOURCE = 145,
+  D3DRENDERSTATE_SPECULARMATERIALSOURCE = 146,
+  D3DRENDERSTATE_AMBIENTMATERIALSOURCE = 147,
+  D3DRENDERSTATE_EMISSIVEMATERIALSOURCE = 148,
+  D3DRENDERSTATE_VERTEXBLEND = 151,
+  D3DRENDERSTATE_CLIPPLANEENABLE = 152,
+  D3DRENDERSTATE_FORCE_DWORD = 0x7fffffff
+} D3DRENDERSTATETYPE;
+
+typedef enum _D3DTEXTURESTAGESTATETYPE {
+  D3DTSS_COLOROP = 1,
+  D3DTSS_COLORARG1 = 2,
+  D3DTSS_COLORARG2 = 3,
+  D3DTSS_ALPHAOP = 4,
+  D3DTSS_ALPHAARG1 = 5,
+  D3DTSS_ALPHAARG2 = 6,
+  D3DTSS_BUMPENVMAT00 = 7,
+  D3DTSS_BUMPENVMAT01 = 8,
+  D3DTSS_BUMPENVMAT10 = 9,
+  D3DTSS_BUMPENVMAT11 = 10,
+  D3DTSS_TEXCOORDINDEX = 11,
+  D3DTSS_ADDRESS = 12,
+  D3DTSS_ADDRESSU = 13,
+  D3DTSS_ADDRESSV = 14,
+  D3DTSS_BORDERCOLOR = 15,
+  D3DTSS_MAGFILTER = 16,
+  D3DTSS_MINFILTER = 17,
+  D3DTSS_MIPFILTER = 18,
+  D3DTSS_MIPMAPLODBIAS = 19,
+  D3DTSS_MAXMIPLEVEL = 20,
+  D3DTSS_MAXANISOTROPY = 21,
+  D3DTSS_BUMPENVLSCALE = 22,
+  D3DTSS_BUMPENVLOFFSET = 23,
+  D3DTSS_TEXTURETRANSFORMFLAGS = 24,
+  D3DTSS_FORCE_DWORD = 0x7fffffff
+} D3DTEXTURESTAGESTATETYPE;
+
+typedef enum _D3DTEXTUREOP {
+  D3DTOP_DISABLE = 1,
+  D3DTOP_SELECTARG1 = 2,
+  D3DTOP_SELECTARG2 = 3,
+  D3DTOP_MODULATE = 4,
+  D3DTOP_MODULATE2X = 5,
+  D3DTOP_MODULATE4X = 6,
+  D3DTOP_ADD = 7,
+  D3DTOP_FORCE_DWORD = 0x7fffffff
+} D3DTEXTUREOP;
+
+// Texture stage arguments.
+#define D3DTA_SELECTMASK 0x0000000f
+#define D3DTA_DIFFUSE 0x00000000
+#define D3DTA_CURRENT 0x00000001
+#define D3DTA_TEXTURE 0x00000002
+#define D3DTA_TFACTOR 0x00000003
+#define D3DTA_SPECULAR 0x00000004
+
+typedef enum _D3DTEXTUREADDRESS {
+  D3DTADDRESS_WRAP = 1,
+  D3DTADDRESS_MIRROR = 2,
+  D3DTADDRESS_CLAMP = 3,
+  D3DTADDRESS_BORDER = 4,
+  D3DTADDRESS_FORCE_DWORD = 0x7fffffff
+} D3DTEXTUREADDRESS;
+
+typedef enum _D3DTEXTUREMAGFILTER {
+  D3DTFG_POINT = 1,
+  D3DTFG_LINEAR = 2,
+  D3DTFG_FLATCUBIC = 3,
+  D3DTFG_GAUSSIANCUBIC = 4,
+  D3DTFG_ANISOTROPIC = 5,
+  D3DTFG_FORCE_DWORD = 0x7fffffff
+} D3DTEXTUREMAGFILTER;
+
+typedef enum _D3DTEXTUREMINFILTER {
+  D3DTFN_POINT = 1,
+  D3DTFN_LINEAR = 2,
+  D3DTFN_ANISOTROPIC = 3,
+  D3DTFN_FORCE_DWORD = 0x7fffffff
+} D3DTEXTUREMINFILTER;
+
+typedef enum _D3DTEXTUREMIPFILTER {
+  D3DTFP_NONE = 1,
+  D3DTFP_POINT = 2,
+  D3DTFP_LINEAR = 3,
+  D3DTFP_FORCE_DWORD = 0x7fffffff
+} D3DTEXTUREMIPFILTER;
+
+typedef enum _D3DCULL {
+  D3DCULL_NONE = 1,
+  D3DCULL_CW = 2,   // removes triangles whose vertices run clockwise on the screen
+  D3DCULL_CCW = 3,  // removes counter-clockwise ones (the default)
+  D3DCULL_FORCE_DWORD = 0x7fffffff
+} D3DCULL;
+
+typedef enum _D3DZBUFFERTYPE {
+  D3DZB_FALSE = 0,
+  D3DZB_TRUE = 1,
+  D3DZB_USEW = 2,
+  D3DZB_FORCE_DWORD = 0x7fffffff
+} D3DZBUFFERTYPE;
+
+typedef enum _D3DCMPFUNC {
+  D3DCMP_NEVER = 1,
+  D3DCMP_LESS = 2,
+  D3DCMP_EQUAL = 3,
+  D3DCMP_LESSEQUAL = 4,
+  D3DCMP_GREATER = 5,
+  D3DCMP_NOTEQUAL = 6,
+  D3DCMP_GREATEREQUAL = 7,
+  D3DCMP_ALWAYS = 8,
+  D3DCMP_FORCE_DWORD = 0x7fffffff
+} D3DCMPFUNC;
+
+typedef enum _D3DSHADEMODE {
+  D3DSHADE_FLAT = 1,
+  D3DSHADE_GOURAUD = 2,
+  D3DSHADE_PHONG = 3,
+  D3DSHADE_FORCE_DWORD = 0x7fffffff
+} D3DSHADEMODE;
+
+typedef enum _D3DFILLMODE {
+  D3DFILL_POINT = 1,
+  D3DFILL_WIREFRAME = 2,
+  D3DFILL_SOLID = 3,
+  D3DFILL_FORCE_DWORD = 0x7fffffff
+} D3DFILLMODE;
+
+typedef enum _D3DBLEND {
+  D3DBLEND_ZERO = 1,
+  D3DBLEND_ONE = 2,
+  D3DBLEND_SRCCOLOR = 3,
+  D3DBLEND_INVSRCCOLOR = 4,
+  D3DBLEND_SRCALPHA = 5,
+  D3DBLEND_INVSRCALPHA = 6,
+  D3DBLEND_FORCE_DWORD = 0x7fffffff
+} D3DBLEND;
+
+// IDirect3DDevice7::Clear
+#define D3DCLEAR_TARGET 0x00000001
+#define D3DCLEAR_ZBUFFER 0x00000002
+#define D3DCLEAR_STENCIL 0x00000004
+
+// Flexible vertex format bits.
+#define D3DFVF_RESERVED0 0x001
+#define D3DFVF_POSITION_MASK 0x00E
+#define D3DFVF_XYZ 0x002
+#define D3DFVF_XYZRHW 0x004
+#define D3DFVF_NORMAL 0x010
+#define D3DFVF_RESERVED1 0x020
+#define D3DFVF_DIFFUSE 0x040
+#define D3DFVF_SPECULAR 0x080
+#define D3DFVF_TEXCOUNT_MASK 0xf00
+#define D3DFVF_TEXCOUNT_SHIFT 8
+#define D3DFVF_TEX0 0x000
+#define D3DFVF_TEX1 0x100
+#define D3DFVF_TEX2 0x200
+#define D3DFVF_TLVERTEX (D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEX1)
+
+// Enumeration callbacks' answers.
+#define D3DENUMRET_CANCEL 0
+#define D3DENUMRET_OK 1
+
+// DrawPrimitive flags.
+#define D3DDP_WAIT 0x00000001
+#define D3DDP_DONOTCLIP 0x00000004
+#define D3DDP_DONOTUPDATEEXTENTS 0x00000008
+#define D3DDP_DONOTLIGHT 0x00000010
+
+// ---- Result codes -------------------------------------------------------------
+
+#define D3D_OK DD_OK
+#define D3DERR_INVALID_DEVICE MAKE_DDHRESULT(705)
+#define D3DERR_INITFAILED MAKE_DDHRESULT(706)
+#define D3DERR_INVALIDCURRENTVIEWPORT MAKE_DDHRESULT(735)
+#define D3DERR_INVALIDPRIMITIVETYPE MAKE_DDHRESULT(736)
+#define D3DERR_INVALIDVERTEXTYPE MAKE_DDHRESULT(737)
+#define D3DERR_TEXTURE_BADSIZE MAKE_DDHRESULT(738)
+#define D3DERR_SCENE_IN_SCENE MAKE_DDHRESULT(760)
+#define D3DERR_SCENE_NOT_IN_SCENE MAKE_DDHRESULT(761)
+#define D3DERR_SCENE_BEGIN_FAILED MAKE_DDHRESULT(762)
+#define D3DERR_SCENE_END_FAILED MAKE_DDHRESULT(763)
+#define D3DERR_INVALIDVERTEXFORMAT MAKE_DDHRESULT(2048)
+#define D3DERR_ZBUFFER_NOTPRESENT MAKE_DDHRESULT(2070)
+#define D3DERR_STENCILBUFFER_NOTPRESENT MAKE_DDHRESULT(2071)
+#define D3DERR_WRONGTEXTUREFORMAT MAKE_DDHRESULT(2072)
+#define D3DERR_UNSUPPORTEDCOLOROPERATION MAKE_DDHRESULT(2073)
+#define D3DERR_UNSUPPORTEDTEXTUREFILTER MAKE_DDHRESULT(2082)
+#define D3DERR_TOOMANYPRIMITIVES MAKE_DDHRESULT(2083)
+#define D3DERR_TOOMANYVERTICES MAKE_DDHRESULT(2085)
+
+// ---- Interfaces ---------------------------------------------------------------
+
+#ifdef __cplusplus
+
+struct IDirect3D7;
+struct IDirect3DDevice7;
+typedef IDirect3D7* LPDIRECT3D7;
+typedef IDirect3DDevice7* LPDIRECT3DDEVICE7;
+
+// Called once per depth format; return D3DENUMRET_OK to go on, D3DENUMRET_CANCEL to stop.
+typedef HRESULT(CALLBACK* LPD3DENUMPIXELFORMATSCALLBACK)(LPDDPIXELFORMAT format, LPVOID context);
+
+struct IDirect3DDevice7 : public IUnknown {
+  virtual HRESULT BeginScene() = 0;
+  virtual HRESULT EndScene() = 0;
+  virtual HRESULT GetDirect3D(LPDIRECT3D7* direct3D) = 0;
+  virtual HRESULT SetRenderTarget(LPDIRECTDRAWSURFACE7 target, DWORD flags) = 0;
+  virtual HRESULT GetRenderTarget(LPDIRECTDRAWSURFACE7* target) = 0;
+  // Clears the current viewport, or `count` rectangles clipped to it.
+  virtual HRESULT Clear(DWORD count, LPD3DRECT rects, DWORD flags, D3DCOLOR color, D3DVALUE z,
+                        DWORD stencil) = 0;
+  virtual HRESULT SetViewport(LPD3DVIEWPORT7 viewport) = 0;
+  virtual HRESULT GetViewport(LPD3DVIEWPORT7 viewport) = 0;
+  virtual HRESULT SetRenderState(D3DRENDERSTATETYPE state, DWORD value) = 0;
+  virtual HRESULT GetRenderState(D3DRENDERSTATETYPE state, LPDWORD value) = 0;
+  // Draws `count` vertices of format `fvf` from `vertices`.
+  virtual HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, LPVOID vertices, DWORD count,
+                                DWORD flags) = 0;
+  virtual HRESULT GetTexture(DWORD stage, LPDIRECTDRAWSURFACE7* texture) = 0;
+  virtual HRESULT SetTexture(DWORD stage, LPDIRECTDRAWSURFACE7 texture) = 0;
+  virtual HRESULT GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE state,
+                                       LPDWORD value) = 0;
+  virtual HRESULT SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE state,
+                                       DWORD value) = 0;
+
+ protected:
+  ~IDirect3DDevice7() = default;
+};
+
+struct IDirect3D7 : public IUnknown {
+  // A device that renders into `target`, which must have a z-buffer attached if depth is used.
+  virtual HRESULT CreateDevice(REFCLSID deviceGuid, LPDIRECTDRAWSURFACE7 target,
+                               LPDIRECT3DDEVICE7* device) = 0;
+  virtual HRESULT EnumZBufferFormats(REFCLSID deviceGuid, LPD3DENUMPIXELFORMATSCALLBACK callback,
+                                     LPVOID context) = 0;
+
+ protected:
+  ~IDirect3D7() = default;
+};
+
+extern "C" {
+extern const GUID IID_IDirect3D7;
+extern const GUID IID_IDirect3DDevice7;
+extern const GUID IID_IDirect3DHALDevice;
+extern const GUID IID_IDirect3DRGBDevice;
+extern const GUID IID_IDirect3DTnLHalDevice;
+extern const GUID IID_IDirect3DRefDevice;
+}
+
+#endif  // __cplusplus
+
+#endif
