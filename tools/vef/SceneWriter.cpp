@@ -1,0 +1,304 @@
+#include "SceneWriter.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "SceneFormat.h"
+
+namespace vef {
+
+namespace fmt = SceneFormat;
+
+MatrixBlock MatrixBlock::Translation(float x, float y, float z) {
+  MatrixBlock m;
+  m.translation = Float3{{x, y, z}};
+  return m;
+}
+
+uint8_t MatrixBlock::flags() const {
+  return static_cast<uint8_t>((angles ? fmt::kMatrixRotation : 0) | (scale ? fmt::kMatrixScale : 0) |
+                              (translation ? fmt::kMatrixTranslation : 0));
+}
+
+void SceneWriter::put16(uint16_t v) {
+  put8(static_cast<uint8_t>(v));
+  put8(static_cast<uint8_t>(v >> 8));
+}
+
+void SceneWriter::put32(uint32_t v) {
+  for (int i = 0; i < 4; ++i) put8(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+void SceneWriter::putF(float v) {
+  uint32_t bits;
+  std::memcpy(&bits, &v, 4);
+  put32(bits);
+}
+
+void SceneWriter::putMatrix(const MatrixBlock& m) {
+  for (const auto* part : {&m.angles, &m.scale, &m.translation}) {
+    if (*part) {
+      for (float f : **part) putF(f);
+    }
+  }
+}
+
+int32_t SceneWriter::beginRecord(uint8_t type, uint8_t flags, std::optional<int32_t> index) {
+  int32_t idx = index ? *index : nextIndex_;
+  if (idx > maxIndex_) maxIndex_ = idx;
+  if (idx >= nextIndex_ && idx < INT32_MAX) nextIndex_ = idx + 1;
+  put8(type);
+  put8(flags);
+  put32(static_cast<uint32_t>(idx));
+  return idx;
+}
+
+int32_t SceneWriter::addMesh(const MeshRecord& r) {
+  uint8_t flags = 0;
+  if (r.byteIndices) flags |= fmt::kMeshByteIndices;
+  if (r.vertexList) flags |= fmt::kMeshVertexList;
+  if (r.uvList) flags |= fmt::kMeshUVs;
+  if (r.runs) flags |= fmt::kMeshMaterialRuns;
+  if (r.placement) flags |= fmt::kMeshPlacement | r.placement->flags();
+  if (r.flags) flags = *r.flags;
+  int32_t idx = beginRecord(fmt::kMesh, flags, r.index);
+  put32(static_cast<uint32_t>(r.faceCount ? *r.faceCount : static_cast<int32_t>(r.faces.size())));
+  for (const Index3& f : r.faces) {
+    for (uint16_t v : f) {
+      if (r.byteIndices) {
+        put8(static_cast<uint8_t>(v));
+      } else {
+        put16(v);
+      }
+    }
+  }
+  if (r.vertexList) put32(static_cast<uint32_t>(*r.vertexList));
+  if (r.runs) {
+    put32(static_cast<uint32_t>(r.runs->size()));
+    for (const MaterialRun& run : *r.runs) {
+      put32(run.length);
+      put32(static_cast<uint32_t>(run.material));
+    }
+  } else {
+    put32(static_cast<uint32_t>(r.material));
+  }
+  if (r.uvList) {
+    put32(static_cast<uint32_t>(*r.uvList));
+    for (const Index3& f : r.uvs) {
+      for (uint16_t v : f) put16(v);
+    }
+  }
+  if (r.placement) putMatrix(*r.placement);
+  ++meshes_;
+  return idx;
+}
+
+int32_t SceneWriter::addVertexList(const VertexListRecord& r) {
+  int32_t idx = beginRecord(fmt::kVertexList, r.flags ? *r.flags : 0, r.index);
+  put32(r.count ? *r.count : static_cast<uint32_t>(r.positions.size()));
+  for (const Float3& p : r.positions) {
+    for (float f : p) putF(f);
+  }
+  ++vertexLists_;
+  return idx;
+}
+
+int32_t SceneWriter::addKey(const KeyRecord& r) {
+  uint8_t flags = r.matrix.flags();
+  if (r.camera) flags |= fmt::kKeyCamera;
+  if (r.extraByte) flags |= fmt::kKeyExtraByte;
+  if (r.noMatrix) flags |= fmt::kKeyNoMatrix;
+  if (r.object) flags |= fmt::kKeyObject;
+  if (r.object && r.morph) flags |= fmt::kKeyMorph;
+  if (r.flags) flags = *r.flags;
+  int32_t idx = beginRecord(fmt::kKey, flags, r.index);
+  put32(static_cast<uint32_t>(r.frame));
+  put32(r.ignored);
+  if (r.extraByte) put8(*r.extraByte);
+  if (r.object) {
+    put32(static_cast<uint32_t>(r.mesh));
+    if (r.morph) put32(static_cast<uint32_t>(*r.morph));
+  }
+  if ((r.object || r.camera) && !r.noMatrix) putMatrix(r.matrix);
+  if (r.object) ++objectKeys_;
+  if (r.camera) ++cameras_;
+  if (r.frame > maxFrame_) maxFrame_ = r.frame;
+  return idx;
+}
+
+int32_t SceneWriter::addMaterial(const MaterialRecord& r) {
+  const ColorField* fields[3] = {&r.color0, &r.diffuse, &r.color2};
+  const uint8_t black[3] = {fmt::kMatColor0Black, fmt::kMatDiffuseBlack, fmt::kMatColor2Black};
+  const uint8_t white[3] = {fmt::kMatColor0White, fmt::kMatDiffuseWhite, fmt::kMatColor2White};
+  uint8_t flags = 0;
+  for (int i = 0; i < 3; ++i) {
+    if (fields[i]->mode == ColorField::kBlack) flags |= black[i];
+    if (fields[i]->mode == ColorField::kWhite) flags |= white[i];
+  }
+  if (r.texture) flags |= fmt::kMatTexture;
+  if (r.flags) flags = *r.flags;
+  int32_t idx = beginRecord(fmt::kMaterial, flags, r.index);
+  for (const ColorField* c : fields) {
+    if (c->mode == ColorField::kBytes) {
+      for (uint8_t b : c->rgb) put8(b);
+    }
+  }
+  if (r.texture) put32(static_cast<uint32_t>(*r.texture));
+  ++materials_;
+  return idx;
+}
+
+int32_t SceneWriter::addUVList(const UVListRecord& r) {
+  int32_t idx = beginRecord(fmt::kUVList, r.flags ? *r.flags : 0, r.index);
+  put32(static_cast<uint32_t>(r.count ? *r.count : static_cast<int32_t>(r.coords.size())));
+  for (const auto& uv : r.coords) {
+    putF(uv[0]);
+    putF(uv[1]);
+  }
+  ++uvLists_;
+  return idx;
+}
+
+int32_t SceneWriter::addTexture(const TextureRecord& r) {
+  uint8_t flags = 0;
+  switch (r.side) {
+    case 32: flags = fmt::kTex32; break;
+    case 64: flags = fmt::kTex64; break;
+    case 128: flags = fmt::kTex128; break;
+    case 256: flags = fmt::kTex256; break;
+    default: break;
+  }
+  if (r.rgb565) flags |= fmt::kTexRGB565;
+  if (r.flags) flags = *r.flags;
+  int32_t idx = beginRecord(fmt::kTexture, flags, r.index);
+  if (r.side != 0) {
+    if (r.rgb565) {
+      for (uint16_t t : r.texels) put16(t);
+    } else {
+      body_.insert(body_.end(), r.palette.begin(), r.palette.end());
+      body_.insert(body_.end(), r.indices.begin(), r.indices.end());
+    }
+  }
+  ++textures_;
+  return idx;
+}
+
+int32_t SceneWriter::addLight(const LightRecord& r) {
+  uint8_t flags = r.matrix ? static_cast<uint8_t>(fmt::kLightMatrix | r.matrix->flags()) : 0;
+  if (r.flags) flags = *r.flags;
+  int32_t idx = beginRecord(fmt::kLight, flags, r.index);
+  for (uint8_t b : r.color) put8(b);
+  putF(r.intensity);
+  if (r.matrix) putMatrix(*r.matrix);
+  ++lights_;
+  return idx;
+}
+
+void SceneWriter::addRaw(const std::vector<uint8_t>& bytes) {
+  body_.insert(body_.end(), bytes.begin(), bytes.end());
+}
+
+std::vector<uint8_t> SceneWriter::bytes() const {
+  const HeaderOverride& h = header;
+  uint32_t values[fmt::kHeaderValues] = {
+      h.frameCount ? *h.frameCount : static_cast<uint32_t>(maxFrame_ + 1),
+      static_cast<uint32_t>(h.meshes ? *h.meshes : meshes_),
+      static_cast<uint32_t>(h.vertexLists ? *h.vertexLists : vertexLists_),
+      h.cameras ? *h.cameras : cameras_,
+      static_cast<uint32_t>(h.objectKeys ? *h.objectKeys : objectKeys_),
+      static_cast<uint32_t>(h.materials ? *h.materials : materials_),
+      static_cast<uint32_t>(h.uvLists ? *h.uvLists : uvLists_),
+      static_cast<uint32_t>(h.textures ? *h.textures : textures_),
+      static_cast<uint32_t>(h.lights ? *h.lights : lights_),
+      static_cast<uint32_t>(h.recordTableSize ? *h.recordTableSize : maxIndex_ + 1),
+  };
+  std::vector<uint8_t> out;
+  out.reserve(fmt::kHeaderSize + body_.size());
+  for (uint32_t v : values) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  }
+  out.insert(out.end(), body_.begin(), body_.end());
+  return out;
+}
+
+bool SceneWriter::writeFile(const std::string& path, std::string* error) const {
+  return WriteFileAtomically(path, bytes(), error);
+}
+
+bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes,
+                         std::string* error) {
+  auto fail = [&](const std::string& what, int err) {
+    if (error) *error = path + ": " + what + ": " + std::strerror(err);
+    return false;
+  };
+  std::string tmp = path + ".tmpXXXXXX";
+  std::vector<char> name(tmp.begin(), tmp.end());
+  name.push_back('\0');
+  int fd = mkstemp(name.data());
+  if (fd < 0) return fail("cannot create temporary file", errno);
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      ::close(fd);
+      ::unlink(name.data());
+      return fail("write failed", err);
+    }
+    done += static_cast<size_t>(n);
+  }
+  // mkstemp creates 0600; a scene file is an ordinary document.
+  fchmod(fd, 0644);
+  if (::close(fd) != 0) {
+    int err = errno;
+    ::unlink(name.data());
+    return fail("write failed", err);
+  }
+  if (std::rename(name.data(), path.c_str()) != 0) {
+    int err = errno;
+    ::unlink(name.data());
+    return fail("cannot rename temporary file", err);
+  }
+  return true;
+}
+
+std::vector<uint8_t> TwoFrameSample() {
+  SceneWriter w;
+  int32_t list = w.addVertexList({1, {}, {}, {{{0, 0, 0}}, {{1, 0, 0}}, {{0, 1, 0}}}});
+  MaterialRecord white;
+  white.index = 2;
+  int32_t material = w.addMaterial(white);
+  MeshRecord mesh;
+  mesh.index = 3;
+  mesh.faces = {{{0, 1, 2}}};
+  mesh.vertexList = list;
+  mesh.material = material;
+  int32_t m = w.addMesh(mesh);
+  for (int32_t frame = 0; frame < 2; ++frame) {
+    KeyRecord camera;
+    camera.index = 4 + 2 * frame;
+    camera.frame = frame;
+    camera.camera = true;
+    w.addKey(camera);
+    KeyRecord key;
+    key.index = 5 + 2 * frame;
+    key.frame = frame;
+    key.object = true;
+    key.mesh = m;
+    key.matrix = MatrixBlock::Translation(0, 0, -10.0f * static_cast<float>(frame + 1));
+    w.addKey(key);
+  }
+  LightRecord light;
+  light.index = 8;
+  light.matrix = MatrixBlock::Translation(0, 0, 0);
+  w.addLight(light);
+  return w.bytes();
+}
+
+}  // namespace vef
