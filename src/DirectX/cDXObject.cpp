@@ -1,0 +1,3 @@
+#include "cDXObject.h"
+
+void cDXObject::OnFailure(DWORD, int, const char*) {}
