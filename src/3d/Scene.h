@@ -11,6 +11,7 @@
 #include <stdint.h>
 
 #include <fstream>
+#include <string>
 
 struct Vec3 {
   float x, y, z;
@@ -31,6 +32,11 @@ struct Matrix {
   void SetRotation(float ax, float ay, float az);
   // Multiplies r0 by fx, r1 by fy, r2 by fz.
   void Scale(float fx, float fy, float fz);
+  // This matrix followed by `then`: rows r_k * then (3x3 part only), translation
+  // t * then + then.t. The composed matrix maps p to then(this(p)).
+  void Compose(const Matrix& then);
+  // p.x*r0 + p.y*r1 + p.z*r2 + t.
+  Vec3 Transform(const Vec3& p) const;
 };
 
 // The object keys of one frame: keys[firstKey .. firstKey + keyCount - 1].
@@ -68,12 +74,21 @@ struct Mesh {
 
   explicit Mesh(int32_t faceCount);
 
+  // Face normals (P1 - P0) x (P2 - P0), not normalised, and planeD = normal . P0,
+  // from the list's positions. Does nothing for a null list or no faces.
   void ComputeFacePlanes(VertexList* list);
+  // Each vertex normal of the list: the sum of the face normals of every corner
+  // that uses the vertex, scaled to unit length; (0, 0, 0) for a vertex that no
+  // face uses (or whose faces are all degenerate).
   void ComputeVertexNormals(VertexList* list);
   // Every corner colour of every face to 0.
   void ClearLighting();
   // Adds one point light's diffuse term to every face corner; only placement.t,
-  // the light position in the mesh's own coordinates, is read.
+  // the light position in the mesh's own coordinates, is read. Per corner:
+  // I = max(0, unit(P - p) . n) * intensity, then cornerColor += I * color,
+  // times the material's diffuse channel by channel when the face's material is
+  // untextured (textureHandle -1). A light with mode != 0 adds nothing, and
+  // neither does a light exactly at the vertex (no direction to it).
   void AddLight(VertexList* list, Light* light, const Matrix& placement);
 };
 
@@ -143,8 +158,14 @@ struct Array {
   // Releases the buffers each item owns, then the slot block.
   ~Array();
 
+  // Allocates n null slots. On an Array that already has slots it logs
+  // "\nFehler: Array war schon initialisiert" and keeps its items (growing to n
+  // slots if n is larger), so nothing already added is lost.
   void Init(int32_t n);
+  // Stores item in slot count; when full, logs "\nArray\xFC" "berauf, Resize()"
+  // and grows first.
   void Add(T* item);
+  // Grows the slot block to twice its size (at least 16 slots), keeping the items.
   void Resize();
 };
 
@@ -165,7 +186,7 @@ class Scene {
   Array<UVList> uvLists;
   Array<Light> lights;
   Array<Key> cameras;        // entry i is the camera of frame i
-  Array<Texture>* textures;  // dropped by the scene player after upload
+  Array<Texture>* textures;  // dropped by the scene player after upload: delete it and set null
   FrameSpan* frameSpans;     // frameCount spans
   uint32_t cameraCount;      // header's camera count
   struct RecordSlot {        // import only
@@ -180,17 +201,83 @@ class Scene {
   std::ifstream* stream;     // import only
 
   Scene();
+  // Releases every record. The demo never destroys its Scene; tools and tests do.
+  ~Scene();
+  Scene(const Scene&) = delete;
+  Scene& operator=(const Scene&) = delete;
 
   // Reads the named scene file and prepares it for playback. A file that breaks
   // the format's limits is refused: the scene is left empty and not playable,
   // and the reason is logged naming the file, the record and the problem.
   void importFile(const char* fileName);
+  // Reads the header and the records from `stream`, closes and releases it, and
+  // runs the post-load preparation. `stream` must be open for binary reading.
   void importStream();
 
   // True once a file was imported and prepared without being refused.
   bool isPlayable() const;
-  // Why the last import was refused ("" when it was not).
+  // Why the last import was refused ("" when it was not): the file, the record
+  // index (or "header") and the problem.
   const char* refusalReason() const;
+
+  // Record readers, called after the record header has been read; each reads
+  // its payload from `stream` as `recordFlags` selects.
+  void readMesh();
+  void readVertexList();
+  void readKey();
+  void readMaterial();
+  void readUVList();
+  void readTexture();
+  void readLight();
+  // Identity, then the matrix block parts selected by recordFlags 0x01, 0x02,
+  // 0x04. Logs "\nError: readMatrix" for a null destination.
+  void readMatrix(Matrix* m);
+  // Three bytes, each times the float 1/255.
+  void readColor(RGBColor* color);
+  // Per little-endian 16-bit texel v: (v >> 11) << 3, ((v >> 5) & 63) << 2,
+  // (v & 31) << 3; the low bits stay 0, so white is (248, 252, 248).
+  static void convertRGB565(const uint8_t* texels, uint32_t count, uint8_t* out);
+  // Per index i: palette bytes 3i, 3i + 1, 3i + 2.
+  static void convertPaletted(const uint8_t* palette, const uint8_t* indices, uint32_t count,
+                              uint8_t* out);
+
+  // Post-load preparation, in the order importStream runs it.
+  void buildFrameSpans();
+  void resolveReferences();
+  void resolveKeys();
+  // Key j's next: the first later key of frame keyFrames[j] + 1 with the same
+  // mesh, else key j itself. Uses an index built by resolveKeys, so linking all
+  // keys costs O(n log n), not O(n^2).
+  void linkNextKey(int32_t j);
+  void resolveMeshMaterials();
+  void resolveMeshUVLists();
+  void resolveMaterialTextures();
+  void resolveMeshVertexLists();
+  void* recordAt(int32_t i) const;  // the record read under index i
+  void bakeCameraSpace();
+  void computeMeshGeometry();
+  void computeStaticLighting();
+
+  // Import state; null outside an import.
+  struct ImportState;
+  ImportState* importState;
+  std::string fileName;   // the file being or last imported, for messages
+  bool playable;          // set by a successful import
+  std::string refusal;    // reason of the last refusal, "" if none
+
+ private:
+  void refuse(int32_t record, const char* format, ...)
+#if defined(__GNUC__)
+      __attribute__((format(printf, 3, 4)))
+#endif
+      ;
+  bool readBytes(void* out, size_t n);
+  uint64_t bytesLeft() const;
+  void dropRecord(void* record);
+  bool checkAndStore(void* record, uint8_t type);
+  bool validate();
+  bool checkMorphPartners();
+  void clear();
 };
 
 #endif
