@@ -25,6 +25,22 @@ typedef struct tagWNDCLASSEXA {
   HICON hIconSm;
 } WNDCLASSEXA;
 
+// What CreateWindowExA passes with WM_NCCREATE and WM_CREATE (lParam).
+typedef struct tagCREATESTRUCTA {
+  LPVOID lpCreateParams;
+  HINSTANCE hInstance;
+  HMENU hMenu;
+  HWND hwndParent;
+  int cy;  // outer height, pixels
+  int cx;  // outer width, pixels
+  int y;   // outer top, screen pixels
+  int x;   // outer left, screen pixels
+  LONG style;
+  LPCSTR lpszName;   // caption, code page 1252
+  LPCSTR lpszClass;
+  DWORD dwExStyle;
+} CREATESTRUCTA, *LPCREATESTRUCTA;
+
 typedef struct tagMSG {
   HWND hwnd;
   UINT message;
@@ -63,7 +79,10 @@ typedef struct tagMSG {
 #define SW_SHOWMAXIMIZED 3
 #define SW_MAXIMIZE 3
 #define SW_SHOW 5
+#define SW_SHOWNOACTIVATE 4
 #define SW_MINIMIZE 6
+#define SW_SHOWMINNOACTIVE 7
+#define SW_SHOWNA 8
 #define SW_RESTORE 9
 #define SW_SHOWDEFAULT 10
 
@@ -86,6 +105,7 @@ typedef struct tagMSG {
 #define WM_WINDOWPOSCHANGED 0x0047
 #define WM_NCCREATE 0x0081
 #define WM_NCDESTROY 0x0082
+#define WM_NCACTIVATE 0x0086
 #define WM_KEYDOWN 0x0100
 #define WM_KEYUP 0x0101
 #define WM_CHAR 0x0102
@@ -98,6 +118,9 @@ typedef struct tagMSG {
 #define WM_RBUTTONUP 0x0205
 #define WM_MBUTTONDOWN 0x0207
 #define WM_MBUTTONUP 0x0208
+#define WM_MOUSEWHEEL 0x020A
+#define WM_XBUTTONDOWN 0x020B
+#define WM_XBUTTONUP 0x020C
 #define WM_USER 0x0400
 
 // WM_SIZE wParam.
@@ -112,18 +135,65 @@ typedef struct tagMSG {
 // PeekMessage flags.
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
+#define PM_NOYIELD 0x0002
 
-// Virtual keys.
-#define VK_ESCAPE 0x1B
+// Virtual keys. Letters and digits are their upper-case ASCII codes.
+#define VK_LBUTTON 0x01
+#define VK_RBUTTON 0x02
+#define VK_MBUTTON 0x04
+#define VK_XBUTTON1 0x05
+#define VK_BACK 0x08
+#define VK_TAB 0x09
 #define VK_RETURN 0x0D
+#define VK_SHIFT 0x10
+#define VK_CONTROL 0x11
+#define VK_MENU 0x12
+#define VK_PAUSE 0x13
+#define VK_CAPITAL 0x14
+#define VK_ESCAPE 0x1B
 #define VK_SPACE 0x20
+#define VK_PRIOR 0x21
+#define VK_NEXT 0x22
+#define VK_END 0x23
+#define VK_HOME 0x24
 #define VK_LEFT 0x25
 #define VK_UP 0x26
 #define VK_RIGHT 0x27
 #define VK_DOWN 0x28
+#define VK_SNAPSHOT 0x2C
+#define VK_INSERT 0x2D
+#define VK_DELETE 0x2E
+#define VK_LWIN 0x5B
+#define VK_RWIN 0x5C
+#define VK_APPS 0x5D
+#define VK_NUMPAD0 0x60
+#define VK_MULTIPLY 0x6A
+#define VK_ADD 0x6B
+#define VK_SUBTRACT 0x6D
+#define VK_DECIMAL 0x6E
+#define VK_DIVIDE 0x6F
+#define VK_F1 0x70
+#define VK_F4 0x73
+#define VK_F24 0x87
+#define VK_NUMLOCK 0x90
+#define VK_SCROLL 0x91
+#define VK_OEM_1 0xBA
+#define VK_OEM_PLUS 0xBB
+#define VK_OEM_COMMA 0xBC
+#define VK_OEM_MINUS 0xBD
+#define VK_OEM_PERIOD 0xBE
+#define VK_OEM_2 0xBF
+#define VK_OEM_3 0xC0
+#define VK_OEM_4 0xDB
+#define VK_OEM_5 0xDC
+#define VK_OEM_6 0xDD
+#define VK_OEM_7 0xDE
+#define VK_OEM_102 0xE2
 
-// Resource identifiers for LoadIconA/LoadCursorA with no instance.
+// System icons and cursors (MAKEINTRESOURCE ids for a null instance).
+
 #define MAKEINTRESOURCEA(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
+#define IS_INTRESOURCE(r) ((((ULONG_PTR)(r)) >> 16) == 0)
 #define IDI_APPLICATION MAKEINTRESOURCEA(32512)
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
 
