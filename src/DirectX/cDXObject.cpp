@@ -1,3 +1,7 @@
 #include "cDXObject.h"
 
-void cDXObject::OnFailure(DWORD, int, const char*) {}
+cDXObject::FailureObserver cDXObject::Observer = 0;
+
+void cDXObject::OnFailure(DWORD detail, int line, const char* file) {
+  if (Observer) Observer(this, detail, line, file);
+}

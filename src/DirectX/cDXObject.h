@@ -25,8 +25,16 @@ class cDXObject {
   // Not virtual: each derived class has its own destructor, called directly.
   ~cDXObject() {}
 
-  // Slot 0 of the one-slot table. The base version does nothing.
+  // Slot 0 of the one-slot table. The base version does nothing but hand the
+  // call to Observer when one is installed.
   virtual void OnFailure(DWORD detail, int line, const char* file);
+
+  // Sees every call of the base hook, also those made while a wrapper is being
+  // constructed (when an override in a derived class cannot run yet). Null in
+  // the demo; tests and tools install one.
+  typedef void (*FailureObserver)(const cDXObject* object, DWORD detail, int line,
+                                  const char* file);
+  static FailureObserver Observer;
 
   // The step between recording and reporting; does nothing.
   void TraceFailure() {}
