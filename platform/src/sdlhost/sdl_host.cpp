@@ -1,0 +1,388 @@
+// The SDL host: windows of the window stand-in become SDL windows, presented
+// pictures are shown in them, and SDL events become window messages and input.
+//
+// Everything is created lazily: SDL's video starts when a window is first
+// shown or a picture presented, and a window's SDL counterpart is made or
+// updated when events are pumped or a picture is presented, so a window that
+// is restored and maximised again during start-up never flickers. Events are
+// pumped when the program reads input, peeks at its queue or presents, all on
+// the one thread that owns the windows.
+//
+// The fullscreen form (topmost, maximised) is a borderless desktop-sized window
+// showing the virtual screen scaled with its aspect kept; an overlapped window
+// is an ordinary resizable window whose client area is its SDL size.
+#include <SDL.h>
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "dinput/input_state.h"
+#include "sdlhost/route.h"
+#include "standin/desktop.h"
+#include "standin/host.h"
+#include "win32/desktop.h"
+
+namespace standin {
+
+FitRect FitWithAspect(int srcWidth, int srcHeight, int dstWidth, int dstHeight) {
+  if (srcWidth <= 0 || srcHeight <= 0 || dstWidth <= 0 || dstHeight <= 0) return FitRect{0, 0, 0, 0};
+  const int64_t sw = srcWidth, sh = srcHeight, dw = dstWidth, dh = dstHeight;
+  int64_t w, h;
+  if (dw * sh <= dh * sw) {  // the width limits
+    w = dw;
+    h = (sh * dw * 2 + sw) / (sw * 2);
+  } else {
+    h = dh;
+    w = (sw * dh * 2 + sh) / (sh * 2);
+  }
+  return FitRect{static_cast<int>((dw - w) / 2), static_cast<int>((dh - h) / 2),
+                 static_cast<int>(w), static_cast<int>(h)};
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kRefreshPeriod = std::chrono::nanoseconds(1000000000 / 60);
+// A present that returns sooner than this did not wait for a vertical blank.
+constexpr auto kBlockedPresent = std::chrono::milliseconds(1);
+
+struct View {
+  SDL_Window* window = nullptr;
+  SDL_Renderer* renderer = nullptr;
+  SDL_Texture* texture = nullptr;
+  int textureWidth = 0, textureHeight = 0;
+  Uint32 textureFormat = 0;
+  bool fullscreen = false;
+  bool shown = false;
+};
+
+class SdlHost final : public Host, public DesktopBackend {
+ public:
+  ~SdlHost() override {
+    for (auto& entry : views_) DestroyView(entry.second);
+    views_.clear();
+    if (video_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  }
+
+  // ---- Host ----
+  void SetDisplayMode(int width, int height, int bitsPerPixel) override {
+    modeWidth_ = width;
+    modeHeight_ = height;
+    modeBits_ = bitsPerPixel;
+  }
+
+  void GetDisplayMode(int* width, int* height, int* bitsPerPixel) const override {
+    if (width != nullptr) *width = modeWidth_;
+    if (height != nullptr) *height = modeHeight_;
+    if (bitsPerPixel != nullptr) *bitsPerPixel = modeBits_;
+  }
+
+  void Present(HWND window, const Picture& picture, bool waitForVerticalBlank) override {
+    SyncWindows();
+    View* view = Target(window);
+    bool blocked = false;
+    if (view != nullptr && view->renderer != nullptr && Upload(*view, picture)) {
+      auto start = Clock::now();
+      Draw(*view);
+      blocked = Clock::now() - start >= kBlockedPresent;
+    }
+    if (waitForVerticalBlank) Pace(blocked);
+    PumpDesktopEvents();
+  }
+
+  // ---- DesktopBackend ----
+  void WindowChanged(HWND window) override { dirty_.insert(window); }
+
+  void WindowDestroyed(HWND window) override {
+    dirty_.erase(window);
+    auto it = views_.find(window);
+    if (it == views_.end()) return;
+    if (captured_ == window) SetMouseCaptured(window, false);
+    DestroyView(it->second);
+    views_.erase(it);
+  }
+
+  void PumpEvents() override {
+    SyncWindows();
+    if (!video_) return;
+    SDL_Event e;
+    while (SDL_PollEvent(&e)) Handle(e);
+  }
+
+  void SetMouseCaptured(HWND window, bool captured) override {
+    captured_ = captured ? window : nullptr;
+    if (!video_) return;
+    // Relative mode hides the cursor and keeps reporting motion at the edges.
+    SDL_SetRelativeMouseMode(captured ? SDL_TRUE : SDL_FALSE);
+  }
+
+  bool DesktopSize(int* width, int* height) override {
+    if (!StartVideo()) return false;
+    SDL_DisplayMode mode;
+    if (SDL_GetDesktopDisplayMode(0, &mode) != 0 || mode.w <= 0 || mode.h <= 0) return false;
+    *width = mode.w;
+    *height = mode.h;
+    return true;
+  }
+
+ private:
+  bool StartVideo() {
+    if (videoTried_) return video_;
+    videoTried_ = true;
+    // Ctrl+C in a terminal ends the program as usual; SDL would turn it into
+    // an SDL_QUIT event that no window asked for.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+      std::fprintf(stderr, "display: none available (%s); running without a window\n",
+                   SDL_GetError());
+      return false;
+    }
+    video_ = true;
+    return true;
+  }
+
+  static void DestroyView(View& v) {
+    if (v.texture != nullptr) SDL_DestroyTexture(v.texture);
+    if (v.renderer != nullptr) SDL_DestroyRenderer(v.renderer);
+    if (v.window != nullptr) SDL_DestroyWindow(v.window);
+    v = View{};
+  }
+
+  // Makes the SDL windows match the windows that changed.
+  void SyncWindows() {
+    while (!dirty_.empty()) {
+      HWND handle = *dirty_.begin();
+      dirty_.erase(dirty_.begin());
+      WindowView w;
+      if (!GetWindowView(handle, &w)) continue;
+      auto it = views_.find(handle);
+      const bool wanted = w.visible && !w.minimized;
+      if (!wanted) {
+        if (it != views_.end() && it->second.shown) {
+          SDL_HideWindow(it->second.window);
+          it->second.shown = false;
+        }
+        continue;
+      }
+      if (!StartVideo()) continue;
+      if (it == views_.end()) {
+        if (!Create(w)) continue;
+      } else {
+        Update(it->second, w);
+      }
+    }
+  }
+
+  bool Create(const WindowView& w) {
+    Uint32 flags = SDL_WINDOW_SHOWN;
+    int x = SDL_WINDOWPOS_UNDEFINED, y = SDL_WINDOWPOS_UNDEFINED;
+    int width = std::max<int>(w.client.cx, 1), height = std::max<int>(w.client.cy, 1);
+    if (w.fullscreenForm) {
+      flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
+    } else {
+      flags |= SDL_WINDOW_RESIZABLE;
+      if (w.maximized) flags |= SDL_WINDOW_MAXIMIZED;
+      x = w.clientOrigin.x;
+      y = w.clientOrigin.y;
+    }
+    View v;
+    v.window = SDL_CreateWindow(w.captionUtf8.c_str(), x, y, width, height, flags);
+    if (v.window == nullptr) {
+      std::fprintf(stderr, "display: cannot create a window (%s)\n", SDL_GetError());
+      return false;
+    }
+    v.renderer = SDL_CreateRenderer(v.window, -1, SDL_RENDERER_PRESENTVSYNC);
+    if (v.renderer == nullptr) v.renderer = SDL_CreateRenderer(v.window, -1, SDL_RENDERER_SOFTWARE);
+    if (v.renderer == nullptr) {
+      std::fprintf(stderr, "display: cannot draw into the window (%s)\n", SDL_GetError());
+    } else {
+      SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
+      SDL_SetRenderDrawColor(v.renderer, 0, 0, 0, 255);
+      SDL_RenderClear(v.renderer);
+      SDL_RenderPresent(v.renderer);
+    }
+    v.fullscreen = w.fullscreenForm;
+    v.shown = true;
+    views_[w.handle] = v;
+    if (captured_ == w.handle) SDL_SetRelativeMouseMode(SDL_TRUE);
+    return true;
+  }
+
+  void Update(View& v, const WindowView& w) {
+    if (!v.shown) {
+      SDL_ShowWindow(v.window);
+      v.shown = true;
+    }
+    SDL_SetWindowTitle(v.window, w.captionUtf8.c_str());
+    if (w.fullscreenForm != v.fullscreen) {
+      SDL_SetWindowBordered(v.window, w.fullscreenForm ? SDL_FALSE : SDL_TRUE);
+      SDL_SetWindowResizable(v.window, w.fullscreenForm ? SDL_FALSE : SDL_TRUE);
+      SDL_SetWindowFullscreen(v.window, w.fullscreenForm ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+      v.fullscreen = w.fullscreenForm;
+    }
+    if (!w.fullscreenForm) {
+      if (w.maximized) {
+        SDL_MaximizeWindow(v.window);
+      } else {
+        int cw = 0, ch = 0;
+        SDL_GetWindowSize(v.window, &cw, &ch);
+        if ((cw != w.client.cx || ch != w.client.cy) && w.client.cx > 0 && w.client.cy > 0)
+          SDL_SetWindowSize(v.window, w.client.cx, w.client.cy);
+      }
+    }
+  }
+
+  // The view a picture goes to: the window's own, or after a flip (no window)
+  // the fullscreen window, else the foreground window's.
+  View* Target(HWND window) {
+    if (window != nullptr) {
+      auto it = views_.find(window);
+      return it == views_.end() ? nullptr : &it->second;
+    }
+    for (auto& entry : views_)
+      if (entry.second.fullscreen && entry.second.shown) return &entry.second;
+    auto it = views_.find(GetForegroundWindow());
+    return it == views_.end() ? nullptr : &it->second;
+  }
+
+  bool Upload(View& v, const Picture& p) {
+    if (p.pixels == nullptr || p.width <= 0 || p.height <= 0) return false;
+    Uint32 format = p.format == PixelFormat::RGB565 ? SDL_PIXELFORMAT_RGB565 : SDL_PIXELFORMAT_RGB888;
+    if (v.texture == nullptr || v.textureWidth != p.width || v.textureHeight != p.height ||
+        v.textureFormat != format) {
+      if (v.texture != nullptr) SDL_DestroyTexture(v.texture);
+      v.texture = SDL_CreateTexture(v.renderer, format, SDL_TEXTUREACCESS_STREAMING, p.width, p.height);
+      if (v.texture == nullptr) return false;
+      v.textureWidth = p.width;
+      v.textureHeight = p.height;
+      v.textureFormat = format;
+    }
+    return SDL_UpdateTexture(v.texture, nullptr, p.pixels, p.pitch) == 0;
+  }
+
+  // Shows the view's last picture, scaled with its aspect kept on black.
+  void Draw(View& v) {
+    if (v.renderer == nullptr) return;
+    int outW = 0, outH = 0;
+    SDL_GetRendererOutputSize(v.renderer, &outW, &outH);
+    SDL_SetRenderDrawColor(v.renderer, 0, 0, 0, 255);
+    SDL_RenderClear(v.renderer);
+    if (v.texture != nullptr) {
+      FitRect fit = FitWithAspect(v.textureWidth, v.textureHeight, outW, outH);
+      SDL_Rect dst{fit.x, fit.y, fit.width, fit.height};
+      SDL_RenderCopy(v.renderer, v.texture, nullptr, &dst);
+    }
+    SDL_RenderPresent(v.renderer);
+  }
+
+  // Holds presentation to 60 Hz when the present did not wait for the display.
+  void Pace(bool blocked) {
+    auto now = Clock::now();
+    if (blocked || now > nextFrame_ + kRefreshPeriod) {
+      nextFrame_ = now + kRefreshPeriod;
+      return;
+    }
+    if (now < nextFrame_) std::this_thread::sleep_until(nextFrame_);
+    nextFrame_ += kRefreshPeriod;
+  }
+
+  HWND FindHandle(Uint32 windowId) {
+    SDL_Window* w = SDL_GetWindowFromID(windowId);
+    for (auto& entry : views_)
+      if (entry.second.window == w && w != nullptr) return entry.first;
+    return nullptr;
+  }
+
+  void Handle(const SDL_Event& e) {
+    switch (e.type) {
+      case SDL_WINDOWEVENT: {
+        HWND handle = FindHandle(e.window.windowID);
+        if (handle == nullptr) break;
+        switch (e.window.event) {
+          case SDL_WINDOWEVENT_MOVED:
+            DesktopMoved(handle, e.window.data1, e.window.data2);
+            break;
+          case SDL_WINDOWEVENT_SIZE_CHANGED:
+            DesktopResized(handle, e.window.data1, e.window.data2);
+            Redraw(handle);
+            break;
+          case SDL_WINDOWEVENT_EXPOSED:
+            Redraw(handle);
+            DesktopExposed(handle);
+            break;
+          case SDL_WINDOWEVENT_FOCUS_GAINED:
+            DesktopFocusChanged(handle, true);
+            break;
+          case SDL_WINDOWEVENT_FOCUS_LOST:
+            DesktopFocusChanged(handle, false);
+            break;
+          case SDL_WINDOWEVENT_CLOSE:
+            DesktopCloseRequested(handle);
+            break;
+          default:
+            break;
+        }
+        break;
+      }
+      case SDL_KEYDOWN:
+      case SDL_KEYUP:
+        RouteKey(e.key.keysym.scancode, e.type == SDL_KEYDOWN, e.key.repeat != 0);
+        break;
+      case SDL_MOUSEMOTION:
+        InputMouseMotion(e.motion.xrel, e.motion.yrel);
+        break;
+      case SDL_MOUSEBUTTONDOWN:
+      case SDL_MOUSEBUTTONUP:
+        RouteMouseButton(e.button.button, e.type == SDL_MOUSEBUTTONDOWN);
+        break;
+      case SDL_MOUSEWHEEL: {
+        int notches = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
+        InputMouseWheel(notches * 120);
+        break;
+      }
+      default:
+        break;  // SDL_QUIT: closing is asked of each window instead
+    }
+  }
+
+  void Redraw(HWND handle) {
+    auto it = views_.find(handle);
+    if (it != views_.end()) Draw(it->second);
+  }
+
+  bool videoTried_ = false;
+  bool video_ = false;
+  int modeWidth_ = 0, modeHeight_ = 0, modeBits_ = 0;
+  std::map<HWND, View> views_;
+  std::set<HWND> dirty_;
+  HWND captured_ = nullptr;
+  Clock::time_point nextFrame_{};
+};
+
+SdlHost* g_host = nullptr;
+
+}  // namespace
+
+void InstallSdlHost() {
+  if (g_host != nullptr) return;
+  g_host = new SdlHost();
+  SetHost(g_host);
+  SetDesktopBackend(g_host);
+  for (HWND window : ListWindows()) g_host->WindowChanged(window);
+}
+
+void UninstallSdlHost() {
+  if (g_host == nullptr) return;
+  SetDesktopBackend(nullptr);
+  SetHost(nullptr);
+  delete g_host;
+  g_host = nullptr;
+}
+
+}  // namespace standin
