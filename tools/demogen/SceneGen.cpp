@@ -283,28 +283,28 @@ Camera ShotCamera(int shot, float u) {
   float e = Smooth(u);
   switch (shot % 9) {
     case 0:  // descent into the hall
-      a = 0.6f + 0.5f * u; radius = 25.0f - 11.0f * e; height = 13.0f - 7.5f * e; target = {0, 1.8f, 0};
+      a = 0.6f + 0.5f * u; radius = 26.0f - 12.0f * e; height = 14.0f - 6.5f * e; target = {0, 1.8f, 0};
       break;
-    case 1:  // low orbit
-      a = 1.9f + 1.1f * u; radius = 9.5f; height = 2.0f;
+    case 1:  // low orbit inside the colonnade
+      a = 1.9f + 1.1f * u; radius = 7.0f; height = 2.0f;
       break;
-    case 2:  // outside the colonnade, looking in
-      a = 3.4f + 0.8f * u; radius = 11.8f - 1.2f * u; height = 3.6f; target = {0, 2.4f, 0};
+    case 2:  // high orbit, looking down on the inlay
+      a = 3.4f + 0.8f * u; radius = 7.5f - 0.8f * u; height = 7.0f; target = {0, 1.5f, 0};
       break;
     case 3:  // close around the orb
-      a = 5.2f - 1.3f * u; radius = 5.0f; height = 3.4f - 0.7f * u; target = {0, 2.5f, 0};
+      a = 5.2f - 1.3f * u; radius = 4.8f; height = 3.4f - 0.7f * u; target = {0, 2.5f, 0};
       break;
     case 4:  // from above
       a = 0.3f + 0.8f * u; radius = 6.0f; height = 15.5f; target = {0, 0.8f, 0};
       break;
     case 5:  // slow push towards the orb
-      a = 2.4f; radius = 13.0f - 8.0f * e; height = 2.9f; target = {0, 2.6f, 0};
+      a = 2.4f; radius = 8.5f - 4.0f * e; height = 2.9f; target = {0, 2.6f, 0};
       break;
-    case 6:  // fast wide orbit
-      a = 3.0f + 2.0f * u; radius = 10.5f; height = 4.5f + 1.5f * std::sin(u * kPi); target = {0, 2.0f, 0};
+    case 6:  // fast orbit
+      a = 3.0f + 2.0f * u; radius = 7.2f; height = 4.5f + 1.5f * std::sin(u * kPi); target = {0, 2.0f, 0};
       break;
-    case 7:  // low dolly past the columns
-      a = 5.6f + 0.9f * u; radius = 9.8f; height = 1.3f;
+    case 7:  // low dolly along the colonnade
+      a = 5.6f + 0.9f * u; radius = 8.0f; height = 1.3f;
       target = {4.0f * std::cos(a + 0.9f), 2.0f, -4.0f * std::sin(a + 0.9f)};
       break;
     case 8:  // pull back and rise
@@ -481,7 +481,7 @@ void BuildScene(const Timeline& timeline, vef::SceneWriter* w) {
     MeshDef def = WriteGeometry(w, g, {matStone, matBronze}, true);
     for (int k = 0; k < 8; ++k) {
       float ang = float(k) * kPi / 4.0f + kPi / 8.0f;
-      V3 at{8.0f * std::cos(ang), 0, -8.0f * std::sin(ang)};
+      V3 at{9.5f * std::cos(ang), 0, -9.5f * std::sin(ang)};
       vef::MatrixBlock place;
       place.angles = vef::Float3{{0, ang, 0}};
       place.translation = F3(at);
@@ -557,23 +557,24 @@ void BuildScene(const Timeline& timeline, vef::SceneWriter* w) {
     addActor(a, WriteGeometry(w, g, {matCrystal[i % 3]}, false), std::nullopt);
   }
 
-  // Three point lights: warm, cool and a white one above.
+  // Four point lights: warm and cool from the sides, white from above, and a
+  // violet one inside the orb, which seems to light the hall itself.
   {
-    vef::LightRecord warm;
-    warm.color = {{255, 185, 120}};
-    warm.intensity = 0.9f;
-    warm.matrix = vef::MatrixBlock::Translation(-7.0f, 7.5f, 5.0f);
-    w->addLight(warm);
-    vef::LightRecord cool;
-    cool.color = {{110, 150, 255}};
-    cool.intensity = 0.8f;
-    cool.matrix = vef::MatrixBlock::Translation(8.0f, 5.0f, -6.0f);
-    w->addLight(cool);
-    vef::LightRecord top;
-    top.color = {{255, 255, 255}};
-    top.intensity = 0.45f;
-    top.matrix = vef::MatrixBlock::Translation(1.0f, 11.0f, 2.0f);
-    w->addLight(top);
+    struct {
+      uint8_t r, g, b;
+      float intensity;
+      V3 at;
+    } const lights[4] = {{255, 185, 120, 0.75f, {-4.5f, 6.5f, 3.5f}},
+                         {110, 150, 255, 0.65f, {5.0f, 4.5f, -4.0f}},
+                         {255, 255, 255, 0.35f, {0.5f, 11.0f, 1.0f}},
+                         {200, 130, 255, 0.55f, orbCentre}};
+    for (const auto& l : lights) {
+      vef::LightRecord light;
+      light.color = {{l.r, l.g, l.b}};
+      light.intensity = l.intensity;
+      light.matrix = vef::MatrixBlock::Translation(l.at.x, l.at.y, l.at.z);
+      w->addLight(light);
+    }
   }
 
   // The frames.

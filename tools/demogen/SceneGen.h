@@ -16,7 +16,7 @@
 namespace demogen {
 
 // Adds every record of the scene for `timeline` to `writer`: textures,
-// materials, geometry, three lights, then per frame the camera key and the
+// materials, geometry, four lights, then per frame the camera key and the
 // object keys of the objects in view (and of those just entering or leaving
 // it). The frame count is timeline.FrameCount().
 void BuildScene(const Timeline& timeline, vef::SceneWriter* writer);

@@ -106,7 +106,7 @@ Texture565 FloorTiles() {
     // Marble veins: a sine through the noise field.
     float vein = std::pow(std::fabs(std::sin((float(x + y) / side * 6.0f + n * 5.0f) * kPi)), 0.3f);
     float k = tint[(y / tile) * 4 + x / tile] * (0.75f + 0.25f * vein);
-    Rgb stone{0.78f * k, 0.74f * k, 0.68f * k};
+    Rgb stone{0.62f * k, 0.58f * k, 0.53f * k};
     // Grout, darker and slightly bevelled at the tile edges.
     int edge = std::min(std::min(tx, tile - 1 - tx), std::min(ty, tile - 1 - ty));
     if (edge < 2) return Rgb{0.12f, 0.11f, 0.1f};
