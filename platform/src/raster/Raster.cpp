@@ -1,0 +1,352 @@
+// Triangle-list front end: vertex checks, homogeneous clipping, snapping,
+// culling and the per-triangle setup both kernels draw from.
+#include "raster/Raster.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace standin::raster {
+
+namespace {
+
+// A vertex in screen space with its colour as floats 0..255.
+struct ScreenVertex {
+  float x, y, z, q;  // q = rhw
+  float r, g, b;
+  float u, v;
+};
+
+// A vertex in clip space; every attribute is linear here.
+struct ClipVertex {
+  float X, Y, Z, W;
+  float r, g, b;
+  float u, v;
+};
+
+// Vertex positions are snapped to 1/256 pixel.
+constexpr int kSubpixelBits = 8;
+constexpr float kSubpixel = 256.0f;
+
+struct Scissor {
+  int x0, y0, x1, y1;  // [x0, x1) x [y0, y1)
+};
+
+bool AllFinite(const Vertex& v) {
+  return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::isfinite(v.rhw);
+}
+
+ScreenVertex ToScreen(const Vertex& v, uint32_t diffuse) {
+  ScreenVertex s;
+  s.x = v.x;
+  s.y = v.y;
+  s.z = v.z;
+  s.q = v.rhw;
+  s.r = static_cast<float>((diffuse >> 16) & 0xFF);
+  s.g = static_cast<float>((diffuse >> 8) & 0xFF);
+  s.b = static_cast<float>(diffuse & 0xFF);
+  s.u = std::isfinite(v.u) ? v.u : 0.0f;
+  s.v = std::isfinite(v.v) ? v.v : 0.0f;
+  return s;
+}
+
+ClipVertex ToClip(const ScreenVertex& s) {
+  // rhw == 0 is drawn as if w were 1.
+  const float w = s.q == 0.0f ? 1.0f : 1.0f / s.q;
+  return ClipVertex{s.x * w, s.y * w, s.z * w, w, s.r, s.g, s.b, s.u, s.v};
+}
+
+ScreenVertex Project(const ClipVertex& c) {
+  const float q = 1.0f / c.W;
+  return ScreenVertex{c.X * q, c.Y * q, c.Z * q, q, c.r, c.g, c.b, c.u, c.v};
+}
+
+ClipVertex Lerp(const ClipVertex& a, const ClipVertex& b, float t) {
+  auto l = [t](float p, float q) { return p + (q - p) * t; };
+  return ClipVertex{l(a.X, b.X), l(a.Y, b.Y), l(a.Z, b.Z), l(a.W, b.W),
+                    l(a.r, b.r), l(a.g, b.g), l(a.b, b.b), l(a.u, b.u), l(a.v, b.v)};
+}
+
+// Sutherland-Hodgman against one plane; `dist` >= 0 is inside.
+template <typename Dist>
+int ClipPolygon(const ClipVertex* in, int n, ClipVertex* out, Dist dist) {
+  int m = 0;
+  for (int i = 0; i < n; ++i) {
+    const ClipVertex& a = in[i];
+    const ClipVertex& b = in[(i + 1) % n];
+    const float da = dist(a), db = dist(b);
+    if (da >= 0) out[m++] = a;
+    if ((da >= 0) != (db >= 0)) out[m++] = Lerp(a, b, da / (da - db));
+  }
+  return m;
+}
+
+int64_t CeilPixel(int64_t v) { return (v + (1 << kSubpixelBits) - 1) >> kSubpixelBits; }
+int64_t FloorPixel(int64_t v) { return v >> kSubpixelBits; }
+
+// Snaps, culls and sets up one screen-space triangle, then hands it to a kernel.
+class TriangleSink {
+ public:
+  TriangleSink(const Target& target, const State& state, const Texture* texture, Scissor scissor,
+               bool fast, uint64_t* covered)
+      : target_(target), state_(state), texture_(texture), scissor_(scissor), fast_(fast),
+        covered_(covered) {}
+
+  void Emit(ScreenVertex a, ScreenVertex b, ScreenVertex c) const {
+    int64_t X[3], Y[3];
+    ScreenVertex* v[3] = {&a, &b, &c};
+    for (int i = 0; i < 3; ++i) {
+      // Clipping keeps vertices in the viewport; the clamp only guards the conversion.
+      X[i] = std::lrint(ClampLikeSse(v[i]->x, -1048576.0f, 1048576.0f) * kSubpixel);
+      Y[i] = std::lrint(ClampLikeSse(v[i]->y, -1048576.0f, 1048576.0f) * kSubpixel);
+    }
+    int64_t area = (X[1] - X[0]) * (Y[2] - Y[0]) - (Y[1] - Y[0]) * (X[2] - X[0]);
+    if (area == 0) return;
+    // Screen y grows downward: area > 0 means clockwise on the screen.
+    if (state_.cull == Cull::Clockwise && area > 0) return;
+    if (state_.cull == Cull::CounterClockwise && area < 0) return;
+    if (area < 0) {
+      std::swap(b, c);
+      std::swap(X[1], X[2]);
+      std::swap(Y[1], Y[2]);
+      area = -area;
+    }
+
+    Setup s;
+    const int64_t minX = std::max<int64_t>(CeilPixel(std::min({X[0], X[1], X[2]})), scissor_.x0);
+    const int64_t minY = std::max<int64_t>(CeilPixel(std::min({Y[0], Y[1], Y[2]})), scissor_.y0);
+    const int64_t maxX = std::min<int64_t>(FloorPixel(std::max({X[0], X[1], X[2]})), scissor_.x1 - 1);
+    const int64_t maxY = std::min<int64_t>(FloorPixel(std::max({Y[0], Y[1], Y[2]})), scissor_.y1 - 1);
+    if (minX > maxX || minY > maxY) return;
+    s.minX = static_cast<int>(minX);
+    s.minY = static_cast<int>(minY);
+    s.maxX = static_cast<int>(maxX);
+    s.maxY = static_cast<int>(maxY);
+
+    // Edge from vertex i to vertex i + 1; inside is E >= 0 for this winding.
+    for (int i = 0; i < 3; ++i) {
+      const int j = (i + 1) % 3;
+      const int64_t dx = X[j] - X[i], dy = Y[j] - Y[i];
+      // Top edge (flat, interior below) or left edge (running up): a centre on it is inside.
+      const bool topLeft = (dy == 0 && dx > 0) || dy < 0;
+      s.e0[i] = dx * (minY * (1 << kSubpixelBits) - Y[i]) - dy * (minX * (1 << kSubpixelBits) - X[i]) -
+                (topLeft ? 0 : 1);
+      s.ex[i] = -dy * (1 << kSubpixelBits);
+      s.ey[i] = dx * (1 << kSubpixelBits);
+    }
+
+    // Attribute planes over the snapped positions.
+    const float x0 = static_cast<float>(X[0]) / kSubpixel, y0 = static_cast<float>(Y[0]) / kSubpixel;
+    const float dx1 = static_cast<float>(X[1] - X[0]) / kSubpixel;
+    const float dy1 = static_cast<float>(Y[1] - Y[0]) / kSubpixel;
+    const float dx2 = static_cast<float>(X[2] - X[0]) / kSubpixel;
+    const float dy2 = static_cast<float>(Y[2] - Y[0]) / kSubpixel;
+    const float inv = 1.0f / (dx1 * dy2 - dx2 * dy1);
+    float attr[3][Setup::kPlanes];
+    ScreenVertex* sv[3] = {&a, &b, &c};
+    for (int i = 0; i < 3; ++i) {
+      const ScreenVertex& p = *sv[i];
+      attr[i][Setup::kZ] = p.z;
+      attr[i][Setup::kQ] = p.q;
+      attr[i][Setup::kUQ] = p.u * p.q;
+      attr[i][Setup::kVQ] = p.v * p.q;
+      attr[i][Setup::kRQ] = p.r * p.q;
+      attr[i][Setup::kGQ] = p.g * p.q;
+      attr[i][Setup::kBQ] = p.b * p.q;
+    }
+    const float ox = static_cast<float>(s.minX) - x0, oy = static_cast<float>(s.minY) - y0;
+    for (int k = 0; k < Setup::kPlanes; ++k) {
+      const float d1 = attr[1][k] - attr[0][k], d2 = attr[2][k] - attr[0][k];
+      s.dx[k] = (d1 * dy2 - d2 * dy1) * inv;
+      s.dy[k] = (d2 * dx1 - d1 * dx2) * inv;
+      s.c[k] = attr[0][k] + s.dx[k] * ox + s.dy[k] * oy;
+    }
+
+    // Magnification or minification, judged per triangle from texel area against pixel area.
+    s.linear = state_.magLinear;
+    if (texture_ != nullptr) {
+      const float du1 = b.u - a.u, dv1 = b.v - a.v, du2 = c.u - a.u, dv2 = c.v - a.v;
+      const double texels = std::fabs(static_cast<double>(du1) * dv2 - static_cast<double>(du2) * dv1) *
+                            texture_->width * texture_->height;
+      const double pixels = static_cast<double>(area) / (kSubpixel * kSubpixel);
+      if (texels > pixels) s.linear = state_.minLinear;
+    }
+
+    if (fast_) {
+      FastTriangleAvx2(target_, state_, texture_, s, covered_);
+    } else {
+      ReferenceTriangle(target_, state_, texture_, s, covered_);
+    }
+  }
+
+ private:
+  const Target& target_;
+  const State& state_;
+  const Texture* texture_;
+  Scissor scissor_;
+  bool fast_;
+  uint64_t* covered_;
+};
+
+}  // namespace
+
+bool RowSpan(const Setup& s, int y, int* x0, int* x1) {
+  int64_t lo = 0, hi = s.maxX - s.minX;  // offsets from minX
+  const int64_t oy = y - s.minY;
+  for (int e = 0; e < 3; ++e) {
+    const int64_t er = s.e0[e] + s.ey[e] * oy, ex = s.ex[e];
+    // E(k) = er + ex * k >= 0 for the pixel at offset k. The division gives the
+    // boundary to within one; the integer checks make it exact.
+    if (ex > 0) {
+      if (er >= 0) continue;
+      int64_t k = static_cast<int64_t>(std::ceil(static_cast<double>(-er) / static_cast<double>(ex)));
+      if (k > hi + 1) return false;
+      while (er + ex * k < 0) ++k;
+      while (k > 0 && er + ex * (k - 1) >= 0) --k;
+      lo = std::max(lo, k);
+    } else if (ex < 0) {
+      if (er < 0) return false;
+      int64_t k = static_cast<int64_t>(std::floor(static_cast<double>(er) / static_cast<double>(-ex)));
+      if (k >= hi) continue;
+      while (er + ex * k < 0) --k;
+      while (er + ex * (k + 1) >= 0) ++k;
+      hi = std::min(hi, k);
+    } else if (er < 0) {
+      return false;
+    }
+    if (lo > hi) return false;
+  }
+  *x0 = s.minX + static_cast<int>(lo);
+  *x1 = s.minX + static_cast<int>(hi);
+  return true;
+}
+
+uint32_t DepthValue(const DepthFormat& format, float z) {
+  const uint32_t max = format.mask >> format.shift;
+  if (max <= (1u << 24)) {
+    const float m = static_cast<float>(max);
+    return static_cast<uint32_t>(std::lrint(ClampLikeSse(z * m, 0.0f, m)));
+  }
+  const double d = std::clamp(static_cast<double>(std::isnan(z) ? 0.0f : z), 0.0, 1.0);
+  return static_cast<uint32_t>(std::llrint(d * max));
+}
+
+void DrawTriangleList(const Target& target, const State& state, const Texture* texture,
+                      const Vertex* vertices, size_t count, Stats* stats, Kernel kernel) {
+  Scissor sc{std::max(state.viewX, 0), std::max(state.viewY, 0),
+             std::min(state.viewX + state.viewWidth, target.width),
+             std::min(state.viewY + state.viewHeight, target.height)};
+  if (sc.x0 >= sc.x1 || sc.y0 >= sc.y1 || target.color == nullptr) return;
+  if (texture != nullptr && (texture->width <= 0 || texture->height <= 0 ||
+                             texture->width > kMaxTextureSize || texture->height > kMaxTextureSize)) {
+    texture = nullptr;
+  }
+  const bool fast = kernel == Kernel::Auto && CpuHasAvx2() && FastSupported(target, state, texture);
+  uint64_t covered = 0;
+  TriangleSink sink(target, state, texture, sc, fast, &covered);
+
+  const bool clipZ = state.clipping && state.depthTest;
+  const float vx0 = static_cast<float>(state.viewX), vy0 = static_cast<float>(state.viewY);
+  const float vx1 = static_cast<float>(state.viewX + state.viewWidth);
+  const float vy1 = static_cast<float>(state.viewY + state.viewHeight);
+
+  for (size_t t = 0; t + 3 <= count; t += 3) {
+    const Vertex* tri = vertices + t;
+    if (!AllFinite(tri[0]) || !AllFinite(tri[1]) || !AllFinite(tri[2])) continue;
+    ScreenVertex sv[3];
+    bool inside = true;
+    for (int i = 0; i < 3; ++i) {
+      sv[i] = ToScreen(tri[i], state.flatShade ? tri[0].diffuse : tri[i].diffuse);
+      const Vertex& v = tri[i];
+      inside = inside && v.rhw > 0.0f && v.rhw <= 1.0f / kMinClipW && v.x >= vx0 && v.x <= vx1 &&
+               v.y >= vy0 && v.y <= vy1 && (!clipZ || (v.z >= 0.0f && v.z <= 1.0f));
+    }
+    if (inside) {
+      sink.Emit(sv[0], sv[1], sv[2]);
+      continue;
+    }
+
+    // Clip in homogeneous space. Each plane adds at most one vertex: 3 + 7.
+    ClipVertex bufA[12], bufB[12];
+    for (int i = 0; i < 3; ++i) bufA[i] = ToClip(sv[i]);
+    int n = 3;
+    ClipVertex* in = bufA;
+    ClipVertex* out = bufB;
+    auto apply = [&](auto dist) {
+      if (n == 0) return;
+      n = ClipPolygon(in, n, out, dist);
+      std::swap(in, out);
+    };
+    apply([](const ClipVertex& c) { return c.W - kMinClipW; });
+    apply([vx0](const ClipVertex& c) { return c.X - vx0 * c.W; });
+    apply([vx1](const ClipVertex& c) { return vx1 * c.W - c.X; });
+    apply([vy0](const ClipVertex& c) { return c.Y - vy0 * c.W; });
+    apply([vy1](const ClipVertex& c) { return vy1 * c.W - c.Y; });
+    if (clipZ) {
+      apply([](const ClipVertex& c) { return c.Z; });
+      apply([](const ClipVertex& c) { return c.W - c.Z; });
+    }
+    if (n < 3) continue;
+    ScreenVertex p[12];
+    for (int i = 0; i < n; ++i) p[i] = Project(in[i]);
+    for (int i = 1; i + 1 < n; ++i) sink.Emit(p[0], p[i], p[i + 1]);
+  }
+  if (stats != nullptr) stats->covered += covered;
+}
+
+void FillColor(const Target& target, int x0, int y0, int x1, int y1, uint32_t argb) {
+  x0 = std::max(x0, 0);
+  y0 = std::max(y0, 0);
+  x1 = std::min(x1, target.width);
+  y1 = std::min(y1, target.height);
+  if (x0 >= x1 || y0 >= y1 || target.color == nullptr) return;
+  for (int y = y0; y < y1; ++y) {
+    uint8_t* row = target.color + static_cast<ptrdiff_t>(y) * target.pitch;
+    if (target.format == ColorFormat::RGB565) {
+      std::fill_n(reinterpret_cast<uint16_t*>(row) + x0, x1 - x0, ToRgb565(argb));
+    } else {
+      std::fill_n(reinterpret_cast<uint32_t*>(row) + x0, x1 - x0, argb & 0x00FFFFFFu);
+    }
+  }
+}
+
+void FillDepth(const Target& target, int x0, int y0, int x1, int y1, float z) {
+  x0 = std::max(x0, 0);
+  y0 = std::max(y0, 0);
+  x1 = std::min(x1, target.width);
+  y1 = std::min(y1, target.height);
+  const DepthFormat& f = target.depthFormat;
+  if (x0 >= x1 || y0 >= y1 || target.depth == nullptr || f.bytes == 0) return;
+  const uint32_t value = DepthValue(f, z) << f.shift;
+  for (int y = y0; y < y1; ++y) {
+    uint8_t* row = target.depth + static_cast<ptrdiff_t>(y) * target.depthPitch;
+    if (f.bytes == 2) {
+      auto* p = reinterpret_cast<uint16_t*>(row);
+      for (int x = x0; x < x1; ++x) p[x] = static_cast<uint16_t>((p[x] & ~f.mask) | value);
+    } else {
+      auto* p = reinterpret_cast<uint32_t*>(row);
+      for (int x = x0; x < x1; ++x) p[x] = (p[x] & ~f.mask) | value;
+    }
+  }
+}
+
+void BuildPaddedTexture(const Texture& texture, std::vector<uint16_t>& out) {
+  const int w = texture.width, h = texture.height, pw = w + 1;
+  out.assign(static_cast<size_t>(pw) * (h + 1) + 2, 0);
+  for (int y = 0; y <= h; ++y) {
+    const uint8_t* row = texture.texels + static_cast<ptrdiff_t>(y % h) * texture.pitch;
+    for (int x = 0; x <= w; ++x) {
+      uint16_t t;
+      if (texture.format == ColorFormat::RGB565) {
+        std::memcpy(&t, row + 2 * (x % w), 2);
+      } else {
+        uint32_t p;
+        std::memcpy(&p, row + 4 * (x % w), 4);
+        t = ToRgb565(p);
+      }
+      out[static_cast<size_t>(y) * pw + x] = t;
+    }
+  }
+}
+
+}  // namespace standin::raster

@@ -1,0 +1,190 @@
+// The software rasterizer behind IDirect3DDevice7::DrawPrimitive.
+//
+// Conventions (those of Direct3D 7 for pre-transformed vertices):
+// - Screen x grows right, y grows down. Pixel centres lie at integer
+//   coordinates: pixel (x, y) is covered when the point (x, y) is inside.
+// - Vertex positions are snapped to 1/256 pixel. Coverage follows the top-left
+//   rule: a pixel centre exactly on an edge belongs to the triangle for which
+//   that edge is a left edge or a flat top edge, so triangles sharing an edge
+//   never share a pixel and never leave a gap.
+// - A vertex's clip-space w is 1 / rhw. Texture coordinates and the diffuse
+//   colour are interpolated perspective-correctly (value * rhw and rhw are
+//   linear in screen space); depth z is linear in screen space.
+// - Clipping happens in homogeneous space: against the viewport in x and y,
+//   against 0 <= z <= w when depth testing is on and clipping is enabled, and
+//   always against w >= kMinClipW, so a vertex behind the viewer (rhw < 0) is
+//   clipped away, never drawn mirrored. A vertex with rhw == 0 is taken with
+//   w = 1. A triangle with a non-finite x, y, z or rhw is not drawn.
+// - Depth is stored as round(z * max) in the depth format's bits, z clamped
+//   to 0..1 (for a 16-bit buffer, round(z * 65535)).
+// - Texel centres lie at (i + 0.5) / size. Point sampling takes texel
+//   floor(u * size); bilinear sampling centres at u * size - 0.5 and blends
+//   the 2 x 2 neighbours with 8-bit weights, each channel expanded to 8 bits
+//   first (5-bit c becomes c << 3 | c >> 2, 6-bit c becomes c << 2 | c >> 4).
+// - MODULATE: each 8-bit channel is round(texel * diffuse / 255). Output is
+//   truncated to the target's format (RGB565 keeps the top 5/6/5 bits), no
+//   dithering.
+//
+// Two kernels draw the same pictures: a plain per-pixel reference that handles
+// every supported state and format, and an AVX2 kernel for the states the demo
+// uses (RGB565 target, 16-bit depth, LESSEQUAL, diffuse or texture x diffuse,
+// wrap addressing, RGB565 texture). Both evaluate the same float expressions
+// in the same order, so their pictures are bit-identical.
+#ifndef STANDIN_RASTER_RASTER_H
+#define STANDIN_RASTER_RASTER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace standin::raster {
+
+// Smallest clip-space w kept by the clipper: points closer to the eye plane
+// (or behind it) are cut off.
+constexpr float kMinClipW = 1e-5f;
+
+enum class ColorFormat {
+  RGB565,    // 16 bits: red 15..11, green 10..5, blue 4..0
+  XRGB8888,  // 32 bits: 0x00RRGGBB
+};
+
+// A depth buffer's layout: `bytes` per pixel (0: no depth buffer), the depth
+// bits `mask` and their lowest bit `shift`. Bits outside the mask (stencil)
+// are kept as they are.
+struct DepthFormat {
+  int bytes = 0;      // 0, 2 or 4
+  uint32_t mask = 0;  // e.g. 0xFFFF for D16, 0xFFFFFF00 for D24S8
+  int shift = 0;      // e.g. 8 for D24S8
+};
+
+// Where drawing goes. Both buffers have `width` x `height` pixels.
+struct Target {
+  uint8_t* color = nullptr;  // first row
+  int pitch = 0;             // bytes from one row to the next
+  ColorFormat format = ColorFormat::RGB565;
+  int width = 0;   // pixels
+  int height = 0;  // pixels
+  uint8_t* depth = nullptr;  // first row, or null
+  int depthPitch = 0;        // bytes
+  DepthFormat depthFormat;
+};
+
+// A texture in its own pixel format, plus the padded RGB565 copy the fast
+// kernel samples (see BuildPaddedTexture).
+struct Texture {
+  const uint8_t* texels = nullptr;  // first row (v = 0)
+  int pitch = 0;                    // bytes
+  ColorFormat format = ColorFormat::RGB565;
+  int width = 0;   // texels, 1..kMaxTextureSize
+  int height = 0;  // texels, 1..kMaxTextureSize
+  // (width + 1) x (height + 1) RGB565 texels, rows of width + 1, column
+  // `width` repeating column 0 and row `height` repeating row 0, followed by
+  // at least one spare texel; null when not built (only the reference kernel
+  // runs then).
+  const uint16_t* padded = nullptr;
+};
+
+constexpr int kMaxTextureSize = 4096;
+
+// Fills `out` with the padded copy of `texture` described above.
+void BuildPaddedTexture(const Texture& texture, std::vector<uint16_t>& out);
+
+// How a pixel's colour is made (texture stage 0).
+enum class ColorOp {
+  Diffuse,   // the diffuse colour (no texture, or DISABLE, or SELECTARG2 = CURRENT)
+  Texture,   // the texel (SELECTARG1 = TEXTURE)
+  Modulate,  // texel x diffuse
+  Modulate2x,
+  Modulate4x,
+  Add,  // texel + diffuse, saturated
+};
+
+enum class Compare { Never, Less, Equal, LessEqual, Greater, NotEqual, GreaterEqual, Always };
+enum class Cull { None, Clockwise, CounterClockwise };
+enum class Address { Wrap, Mirror, Clamp };
+
+struct State {
+  bool depthTest = false;   // ZENABLE
+  bool depthWrite = true;   // ZWRITEENABLE
+  Compare depthFunc = Compare::LessEqual;
+  Cull cull = Cull::CounterClockwise;
+  bool clipping = true;
+  bool flatShade = false;   // colour of each triangle's first vertex
+  ColorOp colorOp = ColorOp::Diffuse;
+  bool magLinear = false;   // bilinear when a texel covers more than a pixel
+  bool minLinear = false;   // bilinear when a pixel covers more than a texel
+  Address addressU = Address::Wrap;
+  Address addressV = Address::Wrap;
+  // The viewport, pixels; drawing never leaves it nor the target.
+  int viewX = 0, viewY = 0, viewWidth = 0, viewHeight = 0;
+};
+
+// A vertex of format XYZRHW | DIFFUSE | TEX1 (0x144), 28 bytes.
+struct Vertex {
+  float x, y;      // pixels
+  float z;         // depth, 0..1
+  float rhw;       // 1 / w
+  uint32_t diffuse;  // 0xAARRGGBB
+  float u, v;      // texture coordinates, 1.0 = one texture width/height
+};
+static_assert(sizeof(Vertex) == 28, "FVF 0x144 vertex is 28 bytes");
+
+enum class Kernel { Auto, Reference };
+
+struct Stats {
+  uint64_t covered = 0;  // pixel centres covered by drawn triangles, before depth testing
+};
+
+// Draws count / 3 triangles (a triangle list). `texture` may be null.
+// With Kernel::Auto the AVX2 kernel draws what it supports when the CPU has AVX2.
+void DrawTriangleList(const Target& target, const State& state, const Texture* texture,
+                      const Vertex* vertices, size_t count, Stats* stats = nullptr,
+                      Kernel kernel = Kernel::Auto);
+
+// Fills the rectangle [x0, x1) x [y0, y1) (already clipped to the target).
+void FillColor(const Target& target, int x0, int y0, int x1, int y1, uint32_t argb);
+void FillDepth(const Target& target, int x0, int y0, int x1, int y1, float z);
+
+// RGB565 of an 0x00RRGGBB colour, each channel truncated: (r >> 3) << 11 | (g >> 2) << 5 | b >> 3.
+inline uint16_t ToRgb565(uint32_t rgb) {
+  return static_cast<uint16_t>(((rgb >> 8) & 0xF800) | ((rgb >> 5) & 0x07E0) | ((rgb >> 3) & 0x001F));
+}
+
+// Depth value for z (clamped to 0..1) in a format: round(z * (mask >> shift)) << shift.
+uint32_t DepthValue(const DepthFormat& format, float z);
+
+// ---- Internal: shared by the two kernels ----------------------------------------
+
+// One triangle after clipping, snapping and culling, ready for a kernel.
+struct Setup {
+  int minX, minY, maxX, maxY;  // pixels covered lie in this box (inclusive)
+  // Edge functions: E = e0 + ex * (x - minX) + ey * (y - minY), pixel (x, y)
+  // covered when all three are >= 0 (the top-left bias is folded into e0).
+  int64_t e0[3], ex[3], ey[3];
+  // Planes: value(x, y) = (c + dy * (y - minY)) + dx * (x - minX), in floats, in that order.
+  enum { kZ, kQ, kUQ, kVQ, kRQ, kGQ, kBQ, kPlanes };
+  float c[kPlanes], dx[kPlanes], dy[kPlanes];
+  bool linear;  // bilinear filtering for this triangle
+};
+
+// The clamp both kernels use: max then min with SSE's NaN rule (a NaN becomes lo).
+inline float ClampLikeSse(float v, float lo, float hi) {
+  v = v > lo ? v : lo;
+  return v < hi ? v : hi;
+}
+
+// Each kernel adds the pixels it found covered to *covered.
+void ReferenceTriangle(const Target& target, const State& state, const Texture* texture,
+                       const Setup& setup, uint64_t* covered);
+// Returns false when the AVX2 kernel cannot draw with this state/target/texture.
+bool FastSupported(const Target& target, const State& state, const Texture* texture);
+// The covered pixels of row y (minY <= y <= maxY) of a triangle: [*x0, *x1],
+// found from the edge functions exactly; false when the row is empty.
+bool RowSpan(const Setup& setup, int y, int* x0, int* x1);
+bool CpuHasAvx2();
+void FastTriangleAvx2(const Target& target, const State& state, const Texture* texture,
+                      const Setup& setup, uint64_t* covered);
+
+}  // namespace standin::raster
+
+#endif
