@@ -27,13 +27,13 @@ class ScenePlayer {
   enum PlaneIndex { kLeft = 0, kRight, kTop, kBottom, kNear, kFar, kPlaneCount };
   // Polygon buffers of the morph path: a triangle clipped by six planes never
   // exceeds 9 vertices; 18 leaves room to spare.
-  static const int kPolygonCapacity = 18;
+  static constexpr int kPolygonCapacity = 18;
   // Largest polygon handed to one clipping step: its result (at most 3n/2
   // vertices) always fits a polygon buffer.
-  static const int kMaxClipInput = kPolygonCapacity * 2 / 3;
+  static constexpr int kMaxClipInput = kPolygonCapacity * 2 / 3;
   // Diffuse colour of morph-key triangles (morph keys are not lit): opaque
   // white, so the device shows the texture unmodulated.
-  static const uint32_t kMorphDiffuse = 0x00FFFFFF;
+  static constexpr uint32_t kMorphDiffuse = 0x00FFFFFF;
 
   Scene* scene;        // not owned
   Renderer* renderer;  // not owned
