@@ -1,0 +1,178 @@
+// DirectDraw 7 objects of the stand-in: the DirectDraw object, surfaces in
+// system memory and clippers. Private to the platform; the demo sees only the
+// interfaces of ddraw.h.
+//
+// Reference counting follows Windows: CreateSurface hands out one reference;
+// GetAttachedSurface and AddAttachedSurface add one to the surface they hand
+// out or attach; a flip chain holds one reference to each back buffer it made
+// and drops them when its front surface goes; a surface releases what is
+// attached to it when it goes; a Direct3D device holds its render target and
+// its textures. Release returns the count that remains.
+#ifndef STANDIN_DDRAW_DIRECTDRAW_H
+#define STANDIN_DDRAW_DIRECTDRAW_H
+
+#include <ddraw.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "raster/Raster.h"
+
+namespace standin {
+
+class DirectDraw;
+class Clipper;
+
+// A surface's pixel memory; flips swap these between the surfaces of a chain.
+struct SurfaceMemory {
+  std::vector<uint8_t> bytes;  // pitch * height, plus spare bytes after the last row
+  int pitch = 0;               // bytes per row
+};
+
+class Surface final : public IDirectDrawSurface7 {
+ public:
+  Surface(DirectDraw* owner, const DDSURFACEDESC2& desc, int width, int height,
+          const DDPIXELFORMAT& format);
+
+  // IUnknown
+  HRESULT QueryInterface(REFIID riid, LPVOID* object) override;
+  ULONG AddRef() override;
+  ULONG Release() override;
+
+  // IDirectDrawSurface7
+  HRESULT AddAttachedSurface(LPDIRECTDRAWSURFACE7 surface) override;
+  HRESULT Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT sourceRect, DWORD flags,
+              LPDDBLTFX fx) override;
+  HRESULT DeleteAttachedSurface(DWORD flags, LPDIRECTDRAWSURFACE7 surface) override;
+  HRESULT Flip(LPDIRECTDRAWSURFACE7 target, DWORD flags) override;
+  HRESULT GetAttachedSurface(LPDDSCAPS2 caps, LPDIRECTDRAWSURFACE7* surface) override;
+  HRESULT GetCaps(LPDDSCAPS2 caps) override;
+  HRESULT GetClipper(LPDIRECTDRAWCLIPPER* clipper) override;
+  HRESULT GetDC(HDC* dc) override;
+  HRESULT GetPixelFormat(LPDDPIXELFORMAT format) override;
+  HRESULT GetSurfaceDesc(LPDDSURFACEDESC2 desc) override;
+  HRESULT IsLost() override;
+  HRESULT Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD flags, HANDLE event) override;
+  HRESULT ReleaseDC(HDC dc) override;
+  HRESULT Restore() override;
+  HRESULT SetClipper(LPDIRECTDRAWCLIPPER clipper) override;
+  HRESULT Unlock(LPRECT rect) override;
+
+  // For the stand-in.
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  DWORD Caps() const { return caps_.dwCaps; }
+  const DDPIXELFORMAT& Format() const { return format_; }
+  bool IsZBuffer() const { return (caps_.dwCaps & DDSCAPS_ZBUFFER) != 0; }
+  bool Lost() const { return lost_; }
+  bool Busy() const { return locked_ || dc_ != nullptr; }
+  void SetLost(bool lost);
+  uint8_t* Pixels() { return memory_->bytes.data(); }
+  int Pitch() const { return memory_->pitch; }
+  // Bumped whenever the pixels may have changed (unlock, blit, flip, GDI, drawing).
+  uint64_t Version() const { return version_; }
+  void Touch() { ++version_; }
+  // The z-buffer attached to this surface, or null.
+  Surface* AttachedZBuffer() const;
+  // The surface as a rasterizer target (colour only) or texture.
+  raster::Target ColorTarget();
+  raster::Texture AsTexture();
+  DirectDraw* Owner() const { return owner_; }
+  void Orphan() { owner_ = nullptr; }
+
+  // Makes this the front of a flip chain with `backBuffers` back buffers.
+  void BuildFlipChain(int backBuffers, const DDSURFACEDESC2& desc);
+
+ private:
+  ~Surface();
+  bool IsFront() const { return !chain_.empty(); }
+  bool IsPrimary() const { return (caps_.dwCaps & DDSCAPS_PRIMARYSURFACE) != 0; }
+  // The surfaces that GetAttachedSurface searches, in order.
+  std::vector<Surface*> Attachments() const;
+  void Present(bool waitForVerticalBlank);
+  bool ClipperRect(RECT* rect) const;
+
+  ULONG refs_ = 1;
+  DirectDraw* owner_;
+  int width_, height_;
+  DDSCAPS2 caps_;
+  DDPIXELFORMAT format_;
+  std::unique_ptr<SurfaceMemory> memory_;
+  bool lost_ = false;
+  bool locked_ = false;
+  uint64_t version_ = 0;
+  struct DeviceContext* dc_ = nullptr;
+  Clipper* clipper_ = nullptr;
+  std::vector<Surface*> attached_;  // explicitly attached (z-buffers), one reference each
+  std::vector<Surface*> chain_;     // on a front surface: its back buffers, one reference each
+  Surface* front_ = nullptr;        // on a back buffer: the chain's front, while it lives
+  std::vector<uint16_t> padded_;    // texture copy for the fast rasterizer
+  uint64_t paddedVersion_ = ~uint64_t{0};
+
+  friend class DirectDraw;
+};
+
+class Clipper final : public IDirectDrawClipper {
+ public:
+  HRESULT QueryInterface(REFIID riid, LPVOID* object) override;
+  ULONG AddRef() override;
+  ULONG Release() override;
+  HRESULT SetHWnd(DWORD flags, HWND window) override;
+  HRESULT GetHWnd(HWND* window) override;
+  HWND Window() const { return window_; }
+
+ private:
+  ~Clipper() = default;
+  ULONG refs_ = 1;
+  HWND window_ = nullptr;
+};
+
+class DirectDraw final : public IDirectDraw7 {
+ public:
+  DirectDraw();
+
+  HRESULT QueryInterface(REFIID riid, LPVOID* object) override;
+  ULONG AddRef() override;
+  ULONG Release() override;
+
+  HRESULT CreateClipper(DWORD flags, LPDIRECTDRAWCLIPPER* clipper, IUnknown* outer) override;
+  HRESULT CreateSurface(LPDDSURFACEDESC2 desc, LPDIRECTDRAWSURFACE7* surface,
+                        IUnknown* outer) override;
+  HRESULT GetDisplayMode(LPDDSURFACEDESC2 desc) override;
+  HRESULT RestoreDisplayMode() override;
+  HRESULT SetCooperativeLevel(HWND window, DWORD flags) override;
+  HRESULT SetDisplayMode(DWORD width, DWORD height, DWORD bitsPerPixel, DWORD refreshRate,
+                         DWORD flags) override;
+  HRESULT RestoreAllSurfaces() override;
+
+  bool Exclusive() const { return (coopFlags_ & DDSCL_EXCLUSIVE) != 0; }
+  // The screen's current mode: the display mode when set, else the desktop's.
+  void ScreenMode(int* width, int* height, int* bitsPerPixel) const;
+  void Register(Surface* s) { surfaces_.push_back(s); }
+  void Unregister(Surface* s);
+
+ private:
+  ~DirectDraw();
+  ULONG refs_ = 1;
+  DWORD coopFlags_ = 0;
+  HWND window_ = nullptr;
+  int modeWidth_ = 0, modeHeight_ = 0, modeBits_ = 0;  // 0: desktop mode
+  std::vector<Surface*> surfaces_;  // every live surface made here
+};
+
+// Pixel formats the stand-in offers.
+DDPIXELFORMAT RgbFormat(int bitsPerPixel);  // 16: RGB565, 32: XRGB8888
+bool ToRasterFormat(const DDPIXELFORMAT& format, raster::ColorFormat* out);
+bool ToDepthFormat(const DDPIXELFORMAT& format, raster::DepthFormat* out);
+// The depth formats in the order EnumZBufferFormats lists them.
+std::vector<DDPIXELFORMAT> DepthFormats();
+
+// The desktop the windowed primary surface covers (the stand-in's virtual desktop).
+constexpr int kDesktopWidth = 1920;
+constexpr int kDesktopHeight = 1080;
+constexpr int kDesktopBits = 16;
+
+}  // namespace standin
+
+#endif

@@ -1,0 +1,466 @@
+// DirectDraw 7 surfaces: system memory in the surface's own pixel format.
+#include <algorithm>
+#include <cstring>
+
+#include "ddraw/DirectDraw.h"
+#include "gdi/Gdi.h"
+#include "standin/faults.h"
+#include "standin/host.h"
+
+namespace standin {
+
+void RegisterSurface(Surface* s);    // DirectDraw.cpp
+void UnregisterSurface(Surface* s);  // DirectDraw.cpp
+
+namespace {
+
+int BytesPerPixel(const DDPIXELFORMAT& f) {
+  const DWORD bits = (f.dwFlags & DDPF_ZBUFFER) ? f.dwZBufferBitDepth : f.dwRGBBitCount;
+  return bits == 32 ? 4 : 2;
+}
+
+// Spare bytes after the last row: the fast rasterizer's 16-byte accesses and
+// 32-bit texel gathers may touch up to this much past a row's last pixel.
+constexpr size_t kSpareBytes = 16;
+
+bool Intersect(const RECT& a, const RECT& b, RECT* out) {
+  out->left = std::max(a.left, b.left);
+  out->top = std::max(a.top, b.top);
+  out->right = std::min(a.right, b.right);
+  out->bottom = std::min(a.bottom, b.bottom);
+  return out->left < out->right && out->top < out->bottom;
+}
+
+bool Inside(const RECT& r, int width, int height) {
+  return r.left >= 0 && r.top >= 0 && r.right <= width && r.bottom <= height && r.left < r.right &&
+         r.top < r.bottom;
+}
+
+uint32_t ReadPixel(const uint8_t* p, int bpp) {
+  if (bpp == 2) {
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+  }
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+void WritePixel(uint8_t* p, int bpp, uint32_t v) {
+  if (bpp == 2) {
+    const uint16_t v16 = static_cast<uint16_t>(v);
+    std::memcpy(p, &v16, 2);
+  } else {
+    std::memcpy(p, &v, 4);
+  }
+}
+
+// A pixel from one RGB format to another: 565 to 8888 expands each channel
+// by bit replication, 8888 to 565 truncates.
+uint32_t ConvertPixel(uint32_t v, int fromBpp, int toBpp) {
+  if (fromBpp == toBpp) return v;
+  if (fromBpp == 2) {
+    const uint32_t r = (v >> 11) & 31, g = (v >> 5) & 63, b = v & 31;
+    return ((r << 3 | r >> 2) << 16) | ((g << 2 | g >> 4) << 8) | (b << 3 | b >> 2);
+  }
+  return raster::ToRgb565(v);
+}
+
+}  // namespace
+
+Surface::Surface(DirectDraw* owner, const DDSURFACEDESC2& desc, int width, int height,
+                 const DDPIXELFORMAT& format)
+    : owner_(owner), width_(width), height_(height), caps_(desc.ddsCaps), format_(format),
+      memory_(new SurfaceMemory) {
+  if (!(caps_.dwCaps & DDSCAPS_VIDEOMEMORY)) caps_.dwCaps |= DDSCAPS_SYSTEMMEMORY;
+  if (caps_.dwCaps & DDSCAPS_VIDEOMEMORY) caps_.dwCaps |= DDSCAPS_LOCALVIDMEM;
+  if (caps_.dwCaps & DDSCAPS_PRIMARYSURFACE) caps_.dwCaps |= DDSCAPS_VISIBLE;
+  const int bpp = BytesPerPixel(format_);
+  memory_->pitch = (width_ * bpp + 7) & ~7;
+  memory_->bytes.assign(static_cast<size_t>(memory_->pitch) * height_ + kSpareBytes, 0);
+  if (owner_ != nullptr) owner_->Register(this);
+  RegisterSurface(this);
+}
+
+Surface::~Surface() {
+  if (dc_ != nullptr) DestroySurfaceDC(reinterpret_cast<HDC>(dc_));
+  for (Surface* s : attached_) s->Release();
+  for (Surface* s : chain_) {
+    s->front_ = nullptr;
+    s->Release();
+  }
+  if (front_ != nullptr) {
+    auto& c = front_->chain_;
+    c.erase(std::remove(c.begin(), c.end(), this), c.end());
+  }
+  if (clipper_ != nullptr) clipper_->Release();
+  if (owner_ != nullptr) owner_->Unregister(this);
+  UnregisterSurface(this);
+}
+
+void Surface::BuildFlipChain(int backBuffers, const DDSURFACEDESC2& desc) {
+  caps_.dwCaps |= DDSCAPS_FRONTBUFFER;
+  for (int i = 0; i < backBuffers; ++i) {
+    DDSURFACEDESC2 d = desc;
+    d.ddsCaps.dwCaps &= ~(DDSCAPS_PRIMARYSURFACE | DDSCAPS_FRONTBUFFER | DDSCAPS_VISIBLE);
+    if (i == 0) d.ddsCaps.dwCaps |= DDSCAPS_BACKBUFFER;
+    Surface* back = new Surface(owner_, d, width_, height_, format_);
+    back->front_ = this;
+    chain_.push_back(back);  // the chain's reference
+  }
+}
+
+HRESULT Surface::QueryInterface(REFIID riid, LPVOID* object) {
+  if (object == nullptr) return E_POINTER;
+  if (riid == IID_IDirectDrawSurface7) {
+    AddRef();
+    *object = static_cast<IDirectDrawSurface7*>(this);
+    return S_OK;
+  }
+  *object = nullptr;
+  return E_NOINTERFACE;
+}
+
+ULONG Surface::AddRef() { return ++refs_; }
+
+ULONG Surface::Release() {
+  const ULONG left = --refs_;
+  if (left == 0) delete this;
+  return left;
+}
+
+void Surface::SetLost(bool lost) {
+  lost_ = lost;
+  if (!lost) Touch();
+}
+
+Surface* Surface::AttachedZBuffer() const {
+  for (Surface* s : attached_) {
+    if (s->IsZBuffer()) return s;
+  }
+  return nullptr;
+}
+
+std::vector<Surface*> Surface::Attachments() const {
+  std::vector<Surface*> list;
+  if (!chain_.empty()) list.push_back(chain_.front());
+  if (front_ != nullptr) {
+    // The next buffer of the chain; the last back buffer leads back to the front.
+    const auto& c = front_->chain_;
+    const auto it = std::find(c.begin(), c.end(), this);
+    if (it != c.end()) list.push_back(it + 1 != c.end() ? *(it + 1) : front_);
+  }
+  list.insert(list.end(), attached_.begin(), attached_.end());
+  return list;
+}
+
+HRESULT Surface::AddAttachedSurface(LPDIRECTDRAWSURFACE7 surface) {
+  STANDIN_FAULT("IDirectDrawSurface7::AddAttachedSurface");
+  auto* s = static_cast<Surface*>(surface);
+  if (s == nullptr) return DDERR_INVALIDPARAMS;
+  if (std::find(attached_.begin(), attached_.end(), s) != attached_.end()) {
+    return DDERR_SURFACEALREADYATTACHED;
+  }
+  // Only a z-buffer attaches, one per surface, at least as large as the surface.
+  if (s == this || !s->IsZBuffer() || IsZBuffer() || AttachedZBuffer() != nullptr ||
+      s->width_ < width_ || s->height_ < height_) {
+    return DDERR_CANNOTATTACHSURFACE;
+  }
+  s->AddRef();
+  attached_.push_back(s);
+  return DD_OK;
+}
+
+HRESULT Surface::DeleteAttachedSurface(DWORD flags, LPDIRECTDRAWSURFACE7 surface) {
+  STANDIN_FAULT("IDirectDrawSurface7::DeleteAttachedSurface");
+  if (flags != 0) return DDERR_INVALIDPARAMS;
+  auto* s = static_cast<Surface*>(surface);
+  if (s == nullptr) {
+    std::vector<Surface*> all;
+    all.swap(attached_);
+    for (Surface* a : all) a->Release();
+    return DD_OK;
+  }
+  const auto it = std::find(attached_.begin(), attached_.end(), s);
+  if (it == attached_.end()) {
+    if (std::find(chain_.begin(), chain_.end(), s) != chain_.end()) return DDERR_CANNOTDETACHSURFACE;
+    return DDERR_SURFACENOTATTACHED;
+  }
+  attached_.erase(it);
+  s->Release();
+  return DD_OK;
+}
+
+HRESULT Surface::GetAttachedSurface(LPDDSCAPS2 caps, LPDIRECTDRAWSURFACE7* surface) {
+  STANDIN_FAULT("IDirectDrawSurface7::GetAttachedSurface");
+  if (caps == nullptr || surface == nullptr) return DDERR_INVALIDPARAMS;
+  for (Surface* s : Attachments()) {
+    if ((s->caps_.dwCaps & caps->dwCaps) == caps->dwCaps &&
+        (s->caps_.dwCaps2 & caps->dwCaps2) == caps->dwCaps2) {
+      s->AddRef();
+      *surface = s;
+      return DD_OK;
+    }
+  }
+  return DDERR_NOTFOUND;
+}
+
+HRESULT Surface::GetCaps(LPDDSCAPS2 caps) {
+  if (caps == nullptr) return DDERR_INVALIDPARAMS;
+  *caps = caps_;
+  return DD_OK;
+}
+
+bool Surface::ClipperRect(RECT* rect) const {
+  if (clipper_ == nullptr || clipper_->Window() == nullptr) return false;
+  RECT client;
+  if (!GetClientRect(clipper_->Window(), &client)) return false;
+  POINT tl{client.left, client.top}, br{client.right, client.bottom};
+  if (!ClientToScreen(clipper_->Window(), &tl) || !ClientToScreen(clipper_->Window(), &br)) {
+    return false;
+  }
+  *rect = RECT{tl.x, tl.y, br.x, br.y};
+  return true;
+}
+
+void Surface::Present(bool waitForVerticalBlank) {
+  Picture picture;
+  picture.format = BytesPerPixel(format_) == 2 ? PixelFormat::RGB565 : PixelFormat::XRGB8888;
+  picture.pitch = Pitch();
+  RECT area{0, 0, width_, height_};
+  HWND window = nullptr;
+  RECT client;
+  if (!IsFront() && ClipperRect(&client)) {
+    // A windowed primary: what shows is the window's client area.
+    window = clipper_->Window();
+    if (!Intersect(area, client, &area)) {
+      area = RECT{0, 0, 0, 0};
+    }
+  }
+  picture.width = area.right - area.left;
+  picture.height = area.bottom - area.top;
+  picture.pixels = Pixels() + static_cast<ptrdiff_t>(area.top) * Pitch() +
+                   area.left * BytesPerPixel(format_);
+  CurrentHost().Present(window, picture, waitForVerticalBlank);
+}
+
+HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT sourceRect, DWORD flags,
+                     LPDDBLTFX fx) {
+  STANDIN_FAULT("IDirectDrawSurface7::Blt");
+  auto* src = static_cast<Surface*>(source);
+  if (flags & (DDBLT_KEYSRC | DDBLT_KEYDEST | DDBLT_ROP | DDBLT_DDFX)) return DDERR_UNSUPPORTED;
+  if (lost_ || (src != nullptr && src->lost_)) return DDERR_SURFACELOST;
+  if (Busy() || (src != nullptr && src->Busy())) return DDERR_SURFACEBUSY;
+  const bool fill = (flags & (DDBLT_COLORFILL | DDBLT_DEPTHFILL)) != 0;
+  if (fill && (fx == nullptr || fx->dwSize != sizeof(DDBLTFX))) return DDERR_INVALIDPARAMS;
+  if ((flags & DDBLT_DEPTHFILL) && !IsZBuffer()) return DDERR_INVALIDPARAMS;
+  if (!fill && src == nullptr) return DDERR_INVALIDPARAMS;
+
+  const RECT full{0, 0, width_, height_};
+  const RECT dest = destRect != nullptr ? *destRect : full;
+  if (dest.left >= dest.right || dest.top >= dest.bottom) return DDERR_INVALIDRECT;
+  RECT clip = full;
+  RECT client;
+  if (ClipperRect(&client)) {
+    // Through a clipper the blit is cut to the window's client area.
+    if (!Intersect(clip, client, &clip)) clip = RECT{0, 0, 0, 0};
+  } else if (!Inside(dest, width_, height_)) {
+    return DDERR_INVALIDRECT;
+  }
+  RECT area;
+  const bool any = Intersect(dest, clip, &area);
+  const int bpp = BytesPerPixel(format_);
+
+  if (fill) {
+    const uint32_t value = bpp == 2 ? (fx->dwFillColor & 0xFFFF) : fx->dwFillColor;
+    for (LONG y = area.top; any && y < area.bottom; ++y) {
+      uint8_t* row = Pixels() + static_cast<ptrdiff_t>(y) * Pitch();
+      for (LONG x = area.left; x < area.right; ++x) WritePixel(row + x * bpp, bpp, value);
+    }
+  } else {
+    const RECT srcFull{0, 0, src->width_, src->height_};
+    const RECT from = sourceRect != nullptr ? *sourceRect : srcFull;
+    if (!Inside(from, src->width_, src->height_)) return DDERR_INVALIDRECT;
+    if (src->IsZBuffer() != IsZBuffer()) return DDERR_INVALIDPIXELFORMAT;
+    const int sbpp = BytesPerPixel(src->format_);
+    // A blit within one surface reads from a copy, so overlapping rectangles stay intact.
+    std::vector<uint8_t> copy;
+    const uint8_t* sp = src->Pixels();
+    if (src == this) {
+      copy = memory_->bytes;
+      sp = copy.data();
+    }
+    const int64_t sw = from.right - from.left, sh = from.bottom - from.top;
+    const int64_t dw = dest.right - dest.left, dh = dest.bottom - dest.top;
+    for (LONG y = area.top; any && y < area.bottom; ++y) {
+      // Nearest source pixel: source row from.top + floor((y - dest.top) * sh / dh).
+      const int64_t sy = from.top + (y - dest.top) * sh / dh;
+      const uint8_t* srow = sp + sy * src->Pitch();
+      uint8_t* drow = Pixels() + static_cast<ptrdiff_t>(y) * Pitch();
+      for (LONG x = area.left; x < area.right; ++x) {
+        const int64_t sx = from.left + (x - dest.left) * sw / dw;
+        WritePixel(drow + x * bpp, bpp, ConvertPixel(ReadPixel(srow + sx * sbpp, sbpp), sbpp, bpp));
+      }
+    }
+  }
+  Touch();
+  if (IsPrimary()) Present(false);
+  return DD_OK;
+}
+
+HRESULT Surface::Flip(LPDIRECTDRAWSURFACE7 target, DWORD flags) {
+  STANDIN_FAULT("IDirectDrawSurface7::Flip");
+  if (!IsFront()) return DDERR_NOTFLIPPABLE;
+  if (target != nullptr && target != chain_.front()) return DDERR_INVALIDPARAMS;
+  if (lost_) return DDERR_SURFACELOST;
+  if (Busy()) return DDERR_SURFACEBUSY;
+  for (Surface* s : chain_) {
+    if (s->lost_) return DDERR_SURFACELOST;
+    if (s->Busy()) return DDERR_SURFACEBUSY;
+  }
+  // Memory rotates towards the front: front <- back 1 <- back 2 <- ... <- old front.
+  std::unique_ptr<SurfaceMemory> oldFront = std::move(memory_);
+  memory_ = std::move(chain_.front()->memory_);
+  for (size_t i = 0; i + 1 < chain_.size(); ++i) chain_[i]->memory_ = std::move(chain_[i + 1]->memory_);
+  chain_.back()->memory_ = std::move(oldFront);
+  Touch();
+  for (Surface* s : chain_) s->Touch();
+  Present((flags & DDFLIP_NOVSYNC) == 0);
+  return DD_OK;
+}
+
+HRESULT Surface::GetClipper(LPDIRECTDRAWCLIPPER* clipper) {
+  if (clipper == nullptr) return DDERR_INVALIDPARAMS;
+  if (clipper_ == nullptr) return DDERR_NOCLIPPERATTACHED;
+  clipper_->AddRef();
+  *clipper = clipper_;
+  return DD_OK;
+}
+
+HRESULT Surface::SetClipper(LPDIRECTDRAWCLIPPER clipper) {
+  STANDIN_FAULT("IDirectDrawSurface7::SetClipper");
+  auto* c = static_cast<Clipper*>(clipper);
+  if (c != nullptr) c->AddRef();
+  if (clipper_ != nullptr) clipper_->Release();
+  clipper_ = c;
+  return DD_OK;
+}
+
+HRESULT Surface::GetDC(HDC* dc) {
+  STANDIN_FAULT("IDirectDrawSurface7::GetDC");
+  if (dc == nullptr) return DDERR_INVALIDPARAMS;
+  if (lost_) return DDERR_SURFACELOST;
+  if (dc_ != nullptr) return DDERR_DCALREADYCREATED;
+  if (locked_) return DDERR_SURFACEBUSY;
+  if (IsZBuffer()) return DDERR_CANTCREATEDC;
+  const HDC h = CreateSurfaceDC(this);
+  dc_ = LookupDC(h);
+  *dc = h;
+  return DD_OK;
+}
+
+HRESULT Surface::ReleaseDC(HDC dc) {
+  STANDIN_FAULT("IDirectDrawSurface7::ReleaseDC");
+  if (dc_ == nullptr) return DDERR_NODC;
+  if (LookupDC(dc) != dc_) return DDERR_INVALIDPARAMS;
+  DestroySurfaceDC(dc);
+  dc_ = nullptr;
+  Touch();
+  return DD_OK;
+}
+
+HRESULT Surface::GetPixelFormat(LPDDPIXELFORMAT format) {
+  STANDIN_FAULT("IDirectDrawSurface7::GetPixelFormat");
+  if (format == nullptr || format->dwSize != sizeof(DDPIXELFORMAT)) return DDERR_INVALIDPARAMS;
+  *format = format_;
+  return DD_OK;
+}
+
+HRESULT Surface::GetSurfaceDesc(LPDDSURFACEDESC2 desc) {
+  STANDIN_FAULT("IDirectDrawSurface7::GetSurfaceDesc");
+  if (desc == nullptr || desc->dwSize != sizeof(DDSURFACEDESC2)) return DDERR_INVALIDPARAMS;
+  std::memset(desc, 0, sizeof *desc);
+  desc->dwSize = sizeof *desc;
+  desc->dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PITCH | DDSD_PIXELFORMAT;
+  desc->dwWidth = static_cast<DWORD>(width_);
+  desc->dwHeight = static_cast<DWORD>(height_);
+  desc->lPitch = Pitch();
+  desc->ddpfPixelFormat = format_;
+  desc->ddsCaps = caps_;
+  if (IsFront()) {
+    desc->dwFlags |= DDSD_BACKBUFFERCOUNT;
+    desc->dwBackBufferCount = static_cast<DWORD>(chain_.size());
+  }
+  return DD_OK;
+}
+
+HRESULT Surface::IsLost() {
+  STANDIN_FAULT("IDirectDrawSurface7::IsLost");
+  return lost_ ? DDERR_SURFACELOST : DD_OK;
+}
+
+HRESULT Surface::Restore() {
+  STANDIN_FAULT("IDirectDrawSurface7::Restore");
+  SetLost(false);
+  for (Surface* s : chain_) s->SetLost(false);
+  return DD_OK;
+}
+
+HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD flags, HANDLE event) {
+  STANDIN_FAULT("IDirectDrawSurface7::Lock");
+  (void)flags;  // memory is always ready: waiting changes nothing
+  if (desc == nullptr || desc->dwSize != sizeof(DDSURFACEDESC2) || event != nullptr) {
+    return DDERR_INVALIDPARAMS;
+  }
+  if (lost_) return DDERR_SURFACELOST;
+  if (locked_ || dc_ != nullptr) return DDERR_SURFACEBUSY;
+  const RECT full{0, 0, width_, height_};
+  const RECT r = rect != nullptr ? *rect : full;
+  if (!Inside(r, width_, height_)) return DDERR_INVALIDPARAMS;
+  GetSurfaceDesc(desc);
+  desc->dwFlags |= DDSD_LPSURFACE;
+  desc->lpSurface = Pixels() + static_cast<ptrdiff_t>(r.top) * Pitch() + r.left * BytesPerPixel(format_);
+  locked_ = true;
+  return DD_OK;
+}
+
+HRESULT Surface::Unlock(LPRECT rect) {
+  STANDIN_FAULT("IDirectDrawSurface7::Unlock");
+  (void)rect;
+  if (!locked_) return DDERR_NOTLOCKED;
+  locked_ = false;
+  Touch();
+  return DD_OK;
+}
+
+raster::Target Surface::ColorTarget() {
+  raster::Target t;
+  raster::ColorFormat cf = raster::ColorFormat::RGB565;
+  ToRasterFormat(format_, &cf);
+  t.color = Pixels();
+  t.pitch = Pitch();
+  t.format = cf;
+  t.width = width_;
+  t.height = height_;
+  return t;
+}
+
+raster::Texture Surface::AsTexture() {
+  raster::Texture t;
+  raster::ColorFormat cf = raster::ColorFormat::RGB565;
+  ToRasterFormat(format_, &cf);
+  t.texels = Pixels();
+  t.pitch = Pitch();
+  t.format = cf;
+  t.width = width_;
+  t.height = height_;
+  if (paddedVersion_ != version_) {
+    raster::BuildPaddedTexture(t, padded_);
+    paddedVersion_ = version_;
+  }
+  t.padded = padded_.data();
+  return t;
+}
+
+}  // namespace standin
