@@ -8,7 +8,7 @@ packages=(
   libsdl2-dev libmpg123-dev libfreetype-dev libpng-dev libmp3lame-dev libassimp-dev
   googletest libgtest-dev libbenchmark-dev
   fonts-wine ffmpeg lame
-  xvfb xdotool x11-utils imagemagick
+  xvfb xauth xdotool x11-utils imagemagick
   g++-mingw-w64-x86-64
 )
 

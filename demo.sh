@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# The first command of the README: installs what is missing, builds the demo
+# and the content generator with the default preset, makes the default content
+# (build/content/scene.2vef and Sound.mp3) unless it is there and up to date,
+# and plays the demo from that folder. Without a display it plays under Xvfb,
+# silently, and ends by itself. The demo's exit code is this script's.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+scripts/setup.sh
+cmake --preset default >/dev/null
+cmake --build --preset default --target demo demogen
+
+content=build/content
+generator=build/tools/demogen/demogen
+if [ ! -f "$content/scene.2vef" ] || [ ! -f "$content/Sound.mp3" ] ||
+   [ "$generator" -nt "$content/scene.2vef" ] || [ "$generator" -nt "$content/Sound.mp3" ]; then
+  "$generator" "$content"
+fi
+
+cd "$content"
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+  exec ../src/demo
+fi
+echo "demo.sh: no display; playing under Xvfb (no picture, no sound; it ends by itself)" >&2
+exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" ../src/demo

@@ -1,0 +1,164 @@
+// Pictures: RGB565 conversion, bilinear scaling, PNG files through libpng.
+#include <png.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "Capture.h"
+
+namespace democapture {
+
+void Rgb565ToRgb(const uint16_t* pixels, int width, int height, int pitchBytes, Image* out) {
+  out->width = width;
+  out->height = height;
+  out->rgb.resize(size_t(width) * size_t(height) * 3);
+  for (int y = 0; y < height; ++y) {
+    const uint16_t* row = reinterpret_cast<const uint16_t*>(reinterpret_cast<const uint8_t*>(pixels) + size_t(y) * size_t(pitchBytes));
+    uint8_t* o = out->rgb.data() + size_t(y) * size_t(width) * 3;
+    for (int x = 0; x < width; ++x) {
+      uint16_t v = row[x];
+      uint8_t r = uint8_t(v >> 11), g = uint8_t((v >> 5) & 63), b = uint8_t(v & 31);
+      o[0] = uint8_t(r << 3 | r >> 2);
+      o[1] = uint8_t(g << 2 | g >> 4);
+      o[2] = uint8_t(b << 3 | b >> 2);
+      o += 3;
+    }
+  }
+}
+
+Image Scale(const Image& in, int width, int height) {
+  if (in.width == width && in.height == height) return in;
+  Image out;
+  out.width = width;
+  out.height = height;
+  out.rgb.resize(size_t(width) * size_t(height) * 3);
+  const float sx = float(in.width) / float(width), sy = float(in.height) / float(height);
+  for (int y = 0; y < height; ++y) {
+    float fy = std::fmax(0.0f, (float(y) + 0.5f) * sy - 0.5f);
+    int y0 = std::min(int(fy), in.height - 1), y1 = std::min(y0 + 1, in.height - 1);
+    float ty = fy - float(y0);
+    for (int x = 0; x < width; ++x) {
+      float fx = std::fmax(0.0f, (float(x) + 0.5f) * sx - 0.5f);
+      int x0 = std::min(int(fx), in.width - 1), x1 = std::min(x0 + 1, in.width - 1);
+      float tx = fx - float(x0);
+      for (int c = 0; c < 3; ++c) {
+        auto at = [&](int px, int py) { return float(in.rgb[(size_t(py) * size_t(in.width) + size_t(px)) * 3 + size_t(c)]); };
+        float top = at(x0, y0) + (at(x1, y0) - at(x0, y0)) * tx;
+        float bottom = at(x0, y1) + (at(x1, y1) - at(x0, y1)) * tx;
+        out.rgb[(size_t(y) * size_t(width) + size_t(x)) * 3 + size_t(c)] = uint8_t(std::lround(top + (bottom - top) * ty));
+      }
+    }
+  }
+  return out;
+}
+
+namespace {
+
+struct PngError {
+  std::string message;
+};
+
+void OnPngError(png_structp png, png_const_charp message) {
+  static_cast<PngError*>(png_get_error_ptr(png))->message = message;
+  png_longjmp(png, 1);
+}
+void OnPngWarning(png_structp, png_const_charp) {}
+
+}  // namespace
+
+bool WritePng(const std::string& path, const Image& image, int level, std::string* error) {
+  const std::string temp = path + ".partial";
+  FILE* f = std::fopen(temp.c_str(), "wb");
+  if (!f) {
+    *error = "cannot write '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  PngError state;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, OnPngError, OnPngWarning);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  volatile bool ok = png && info;  // read again after a jump
+  if (ok && setjmp(png_jmpbuf(png)) == 0) {
+    png_init_io(png, f);
+    png_set_compression_level(png, level);
+    // The sub filter suits rendered pictures and costs little.
+    png_set_filter(png, 0, PNG_FILTER_SUB);
+    png_set_IHDR(png, info, png_uint_32(image.width), png_uint_32(image.height), 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < image.height; ++y)
+      png_write_row(png, image.rgb.data() + size_t(y) * size_t(image.width) * 3);
+    png_write_end(png, info);
+  } else {
+    ok = false;
+  }
+  png_destroy_write_struct(png ? &png : nullptr, info ? &info : nullptr);
+  bool closed = std::fclose(f) == 0;
+  if (!ok || !closed) {
+    std::remove(temp.c_str());
+    *error = "cannot write '" + path + "': " + (state.message.empty() ? std::strerror(errno) : state.message);
+    return false;
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    *error = "cannot write '" + path + "': " + std::strerror(errno);
+    std::remove(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool ReadPng(const std::string& path, Image* image, std::string* error) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    *error = "cannot open '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  PngError state;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, OnPngError, OnPngWarning);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  volatile bool ok = png && info;  // read again after a jump
+  std::vector<png_bytep> rows;  // outside the jump's reach: no destructor is skipped
+  if (ok && setjmp(png_jmpbuf(png)) == 0) {
+    png_init_io(png, f);
+    png_read_info(png, info);
+    // Any PNG becomes 8-bit RGB.
+    png_set_expand(png);
+    png_set_strip_16(png);
+    png_set_strip_alpha(png);
+    png_set_gray_to_rgb(png);
+    png_read_update_info(png, info);
+    image->width = int(png_get_image_width(png, info));
+    image->height = int(png_get_image_height(png, info));
+    if (png_get_rowbytes(png, info) != size_t(image->width) * 3) png_error(png, "unexpected row layout");
+    image->rgb.assign(size_t(image->width) * size_t(image->height) * 3, 0);
+    rows.resize(size_t(image->height));
+    for (int y = 0; y < image->height; ++y) rows[size_t(y)] = image->rgb.data() + size_t(y) * size_t(image->width) * 3;
+    png_read_image(png, rows.data());
+    png_read_end(png, nullptr);
+  } else {
+    ok = false;
+  }
+  png_destroy_read_struct(png ? &png : nullptr, info ? &info : nullptr, nullptr);
+  std::fclose(f);
+  if (!ok) *error = "'" + path + "' is not a readable PNG: " + state.message;
+  return ok;
+}
+
+std::string FindProgram(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    std::string dir = dirs.substr(start, end - start);
+    std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return "";
+}
+
+}  // namespace democapture

@@ -1,0 +1,463 @@
+// The capture run: the demo's objects on the headless platform, one frame per
+// step of the music, pictures handed to a writer thread (PNG files or the
+// ffmpeg pipe), progress on standard error.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "Capture.h"
+#include "D3DRenderer.h"
+#include "MainWindow.h"
+#include "Scene.h"
+#include "ScenePlayer.h"
+#include "TracingRenderer.h"
+#include "standin/host.h"
+
+namespace democapture {
+namespace {
+
+// What the demo's frame loop clears to and where it prints the time.
+const uint32_t kClearColor = 0x20;
+const float kClearDepth = 1.0f;
+const int kPngLevel = 1;  // fast: capture speed matters more than file size
+
+volatile sig_atomic_t g_interrupted = 0;
+void OnSignal(int) { g_interrupted = 1; }
+
+// SIGINT and SIGTERM only set a flag (no restart of interrupted calls, so a
+// blocked write to ffmpeg returns); the loop then cleans up.
+void CatchSignals() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "democapture: %s\n", message.c_str());
+  return kExitFailure;
+}
+
+// The demo's own objects, set up as the demo's start-up does (the renderer,
+// the scene and its player); the music is only a clock here.
+struct Demo {
+  HWND window = 0;
+  D3DRenderer* device = nullptr;
+  Renderer* renderer = nullptr;  // the device, or a tracing wrapper around it
+  TracingRenderer* tracer = nullptr;
+  Scene* scene = nullptr;
+  ScenePlayer* player = nullptr;
+
+  ~Demo() {
+    delete player;
+    delete tracer;
+    delete device;
+    // The scene is never freed by the demo either; here it goes with the run.
+    delete scene;
+  }
+
+  bool Start(const std::string& scenePath, bool trace, std::string* error) {
+    // Headless: no window on the desktop, no sound card.
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    FILE* probe = std::fopen(scenePath.c_str(), "rb");
+    if (!probe) {
+      *error = "cannot open scene file '" + scenePath + "': " + std::strerror(errno);
+      return false;
+    }
+    std::fclose(probe);
+    window = CreateMainWindow(reinterpret_cast<HINSTANCE>(0x400000), SW_SHOWNORMAL, true, 800, 600);
+    // Pictures go to the headless host, whatever the window set up.
+    standin::SetHost(nullptr);
+    device = new D3DRenderer(window, true, true, 800, 600, 16, 2);
+    if (!device->PrimarySurface || !device->BackSurface || !device->Device) {
+      *error = "the device layer could not be set up (DirectDraw/Direct3D error 0x" + Hex(uint32_t(device->LastResult)) + ")";
+      return false;
+    }
+    renderer = device;
+    if (trace) {
+      tracer = new TracingRenderer(device, stdout);
+      renderer = tracer;
+    }
+    scene = new Scene();
+    scene->importFile(scenePath.c_str());
+    if (!scene->isPlayable()) {
+      const char* reason = scene->refusalReason();
+      *error = "scene file '" + scenePath + "' is refused: " + (reason && reason[0] ? reason : "it could not be read");
+      return false;
+    }
+    player = new ScenePlayer(renderer, scene);
+    return true;
+  }
+
+  // One pass of the frame loop's drawing at demo time `time`.
+  void Draw(uint32_t time) {
+    renderer->ClearFrame(kClearColor, kClearDepth);
+    player->Render(time);
+    renderer->Print(0, 0, 0, "%d", time);
+    renderer->Present();
+  }
+
+  static std::string Hex(uint32_t v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08X", v);
+    return text;
+  }
+};
+
+// The presented picture of the headless host as RGB, or false.
+bool GrabPicture(int expectedPresents, Image* image) {
+  const standin::HeadlessHost& host = standin::DefaultHeadlessHost();
+  if (host.PresentCount() < expectedPresents || host.LastFormat() != standin::PixelFormat::RGB565) return false;
+  const int w = host.LastWidth(), h = host.LastHeight();
+  if (w <= 0 || h <= 0 || host.LastPicture().size() < size_t(w) * size_t(h) * 2) return false;
+  Rgb565ToRgb(reinterpret_cast<const uint16_t*>(host.LastPicture().data()), w, h, w * 2, image);
+  return true;
+}
+
+// Frames done, rate and time left: a bar redrawn in place on a terminal,
+// a plain line every 5 % otherwise.
+class Progress {
+ public:
+  explicit Progress(uint64_t total) : total_(total), tty_(isatty(STDERR_FILENO) != 0), start_(Clock::now()) {}
+  void Update(uint64_t done) {
+    auto now = Clock::now();
+    double elapsed = std::chrono::duration<double>(now - start_).count();
+    double rate = elapsed > 0 ? double(done) / elapsed : 0.0;
+    double left = rate > 0 ? double(total_ - done) / rate : 0.0;
+    if (tty_) {
+      if (done != total_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+      lastDraw_ = now;
+      const int width = 30;
+      int filled = int(double(width) * double(done) / double(total_));
+      std::string bar(size_t(filled), '#');
+      bar.append(size_t(width - filled), '.');
+      std::fprintf(stderr, "\r[%s] %llu/%llu frames  %.1f fps  %d:%02d left ", bar.c_str(), (unsigned long long)done,
+                   (unsigned long long)total_, rate, int(left) / 60, int(left) % 60);
+      if (done == total_) std::fputc('\n', stderr);
+    } else {
+      int percent = int(100 * done / total_);
+      if (percent < nextPercent_ && done != total_) return;
+      nextPercent_ = percent / 5 * 5 + 5;
+      std::fprintf(stderr, "democapture: %llu/%llu frames (%d%%), %.1f fps, %.0f s left\n", (unsigned long long)done,
+                   (unsigned long long)total_, percent, rate, left);
+    }
+    std::fflush(stderr);
+  }
+  void Abandon() {
+    if (tty_) std::fputc('\n', stderr);
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  uint64_t total_;
+  bool tty_;
+  Clock::time_point start_, lastDraw_{};
+  int nextPercent_ = 0;
+};
+
+// The ffmpeg child: raw RGB frames on its standard input, the soundtrack cut
+// to the captured span, an MP4 at a temporary name.
+class Encoder {
+ public:
+  ~Encoder() { Kill(); }
+
+  bool Start(const std::string& ffmpeg, const Options& o, double startSeconds, double seconds,
+             const std::string& output, std::string* error) {
+    logPath_ = output + ".log";
+    char size[32], rate[16], start[32], length[32];
+    std::snprintf(size, sizeof size, "%dx%d", o.width, o.height);
+    std::snprintf(rate, sizeof rate, "%d", o.fps);
+    std::snprintf(start, sizeof start, "%.6f", startSeconds);
+    std::snprintf(length, sizeof length, "%.6f", seconds);
+    std::vector<std::string> args = {ffmpeg, "-nostdin", "-hide_banner", "-loglevel", "error", "-y",
+                                     "-f", "rawvideo", "-pix_fmt", "rgb24", "-s", size, "-framerate", rate,
+                                     "-i", "pipe:0", "-ss", start, "-t", length, "-i", o.music,
+                                     "-map", "0:v:0", "-map", "1:a:0", "-c:v", "libx264", "-preset", "veryfast",
+                                     "-crf", "18", "-pix_fmt", "yuv420p", "-c:a", "aac", "-b:a", "192k",
+                                     "-t", length, "-movflags", "+faststart", "-f", "mp4", output};
+    int fds[2];
+    if (pipe(fds) != 0) {
+      *error = std::string("cannot start ffmpeg: ") + std::strerror(errno);
+      return false;
+    }
+    pid_ = fork();
+    if (pid_ < 0) {
+      *error = std::string("cannot start ffmpeg: ") + std::strerror(errno);
+      close(fds[0]);
+      close(fds[1]);
+      return false;
+    }
+    if (pid_ == 0) {
+      // Own process group: a Ctrl-C on the terminal reaches only us, and we
+      // stop ffmpeg ourselves after cleaning up.
+      setpgid(0, 0);
+      dup2(fds[0], STDIN_FILENO);
+      close(fds[0]);
+      close(fds[1]);
+      int log = open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (log >= 0) {
+        dup2(log, STDERR_FILENO);
+        close(log);
+      }
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(&a[0]);
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(fds[0]);
+    pipe_ = fds[1];
+    return true;
+  }
+
+  // Writes one frame; false when ffmpeg no longer reads (or on a signal).
+  bool Write(const Image& image) {
+    const uint8_t* p = image.rgb.data();
+    size_t left = image.rgb.size();
+    while (left > 0) {
+      ssize_t n = write(pipe_, p, left);
+      if (n < 0) return false;
+      p += n;
+      left -= size_t(n);
+    }
+    return true;
+  }
+
+  // Closes the pipe and waits; true when ffmpeg finished without error.
+  bool Finish(std::string* error) {
+    close(pipe_);
+    pipe_ = -1;
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (!ok) *error = "ffmpeg failed: " + LogText();
+    std::remove(logPath_.c_str());
+    return ok;
+  }
+
+  // Stops ffmpeg at once (failure or interruption).
+  void Kill() {
+    if (pipe_ >= 0) close(pipe_);
+    pipe_ = -1;
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+      }
+      pid_ = -1;
+    }
+    if (!logPath_.empty()) std::remove(logPath_.c_str());
+  }
+
+  std::string LogText() const {
+    std::string text;
+    if (FILE* f = std::fopen(logPath_.c_str(), "r")) {
+      char buffer[512];
+      size_t n = std::fread(buffer, 1, sizeof buffer - 1, f);
+      buffer[n] = 0;
+      text = buffer;
+      std::fclose(f);
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text.empty() ? "it exited with an error and said nothing" : text;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int pipe_ = -1;
+  std::string logPath_;
+};
+
+// Pictures waiting for the writer thread (at most a few, so memory stays flat).
+class FrameQueue {
+ public:
+  void Push(uint64_t k, Image image) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    notFull_.wait(lock, [&] { return items_.size() < 3 || stop_; });
+    items_.push_back({k, std::move(image)});
+    notEmpty_.notify_one();
+  }
+  bool Pop(uint64_t* k, Image* image) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    notEmpty_.wait(lock, [&] { return !items_.empty() || closed_; });
+    if (items_.empty()) return false;
+    *k = items_.front().first;
+    *image = std::move(items_.front().second);
+    items_.pop_front();
+    notFull_.notify_one();
+    return true;
+  }
+  // No more pictures will come.
+  void Close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    notEmpty_.notify_all();
+  }
+  // The writer gave up: release a waiting producer.
+  void Stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+    items_.clear();
+    notFull_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable notEmpty_, notFull_;
+  std::deque<std::pair<uint64_t, Image>> items_;
+  bool closed_ = false, stop_ = false;
+};
+
+std::string FramePath(const std::string& dir, uint64_t k) {
+  char name[32];
+  std::snprintf(name, sizeof name, "/frame%05llu.png", (unsigned long long)k);
+  return dir + name;
+}
+
+int RunTrace(const Options& o) {
+  Demo demo;
+  std::string error;
+  if (!demo.Start(o.scene, true, &error)) return Fail(error);
+  std::printf("Frame time=%u\n", unsigned(*o.trace));
+  demo.tracer->enabled = true;
+  demo.Draw(*o.trace);
+  demo.tracer->enabled = false;
+  std::fflush(stdout);
+  return kExitOk;
+}
+
+int RunCapture(const Options& o) {
+  std::string error;
+  MusicClock clock;
+  if (!OpenMusic(o.music, &clock, &error)) return Fail(error);
+  uint64_t first = 0, end = 0;
+  clock.Range(o.from, o.to, o.fps, &first, &end);
+  if (first >= end)
+    return Fail("no frame at " + std::to_string(o.fps) + " fps lies between demo times " + std::to_string(o.from) +
+                " and " + std::to_string(o.to));
+
+  // The output, checked before any work.
+  const bool video = !o.videoFile.empty();
+  std::string ffmpeg, partial;
+  if (video) {
+    ffmpeg = FindProgram("ffmpeg");
+    if (ffmpeg.empty()) return Fail("ffmpeg not found on PATH: install it (apt-get install ffmpeg) or use --png");
+    partial = o.videoFile + ".partial";
+    int fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) return Fail("cannot write '" + o.videoFile + "': " + std::strerror(errno));
+    close(fd);
+  } else {
+    if (mkdir(o.pngDir.c_str(), 0777) != 0 && errno != EEXIST)
+      return Fail("cannot create folder '" + o.pngDir + "': " + std::strerror(errno));
+    struct stat st;
+    if (stat(o.pngDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return Fail("'" + o.pngDir + "' is not a folder");
+    if (access(o.pngDir.c_str(), W_OK) != 0)
+      return Fail("cannot write into '" + o.pngDir + "': " + std::strerror(errno));
+  }
+  auto removePartial = [&] {
+    if (!partial.empty()) std::remove(partial.c_str());
+  };
+
+  Demo demo;
+  if (!demo.Start(o.scene, false, &error)) {
+    removePartial();
+    return Fail(error);
+  }
+
+  CatchSignals();
+  Encoder encoder;
+  if (video) {
+    double start = double(clock.Position(first, o.fps)) / double(2 * clock.channels) / double(clock.rate);
+    double seconds = double(end - first) / double(o.fps);
+    if (!encoder.Start(ffmpeg, o, start, seconds, partial, &error)) {
+      removePartial();
+      return Fail(error);
+    }
+  }
+
+  // The writer thread: PNG encoding or the pipe, beside the drawing.
+  FrameQueue queue;
+  std::string writeError;
+  std::thread writer([&] {
+    uint64_t k;
+    Image image;
+    while (queue.Pop(&k, &image)) {
+      bool ok = video ? encoder.Write(image) : WritePng(FramePath(o.pngDir, k), image, kPngLevel, &writeError);
+      if (!ok) {
+        if (video && !g_interrupted) writeError = "ffmpeg stopped reading frames: " + encoder.LogText();
+        queue.Stop();
+        return;
+      }
+    }
+  });
+
+  Progress progress(end - first);
+  int presents = standin::DefaultHeadlessHost().PresentCount();
+  bool failed = false;
+  for (uint64_t k = first; k < end && !g_interrupted; ++k) {
+    demo.Draw(clock.TimeOf(k, o.fps));
+    Image picture;
+    if (!GrabPicture(++presents, &picture)) {
+      writeError = "the device presented no 16-bit picture";
+      failed = true;
+      break;
+    }
+    queue.Push(k, Scale(picture, o.width, o.height));
+    if (!writeError.empty()) {
+      failed = true;
+      break;
+    }
+    progress.Update(k - first + 1);
+  }
+  queue.Close();
+  if (failed || g_interrupted) queue.Stop();
+  writer.join();
+  if (!writeError.empty()) failed = true;
+
+  if (failed || g_interrupted) {
+    progress.Abandon();
+    encoder.Kill();
+    removePartial();
+    if (g_interrupted && !failed) {
+      std::fprintf(stderr, "democapture: interrupted%s\n", video ? "; no video written" : "");
+      return kExitInterrupted;
+    }
+    return Fail(writeError);
+  }
+  if (video) {
+    if (!encoder.Finish(&error)) {
+      removePartial();
+      return Fail(error);
+    }
+    if (std::rename(partial.c_str(), o.videoFile.c_str()) != 0) {
+      std::string why = std::strerror(errno);
+      removePartial();
+      return Fail("cannot write '" + o.videoFile + "': " + why);
+    }
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int Run(const Options& o) { return o.trace ? RunTrace(o) : RunCapture(o); }
+
+}  // namespace democapture
