@@ -49,9 +49,8 @@ const SystemFont* GetSystemFont() {
   if (error == 0 && font.face->num_charmaps > 0) error = FT_Set_Charmap(font.face, font.face->charmaps[0]);
   FT_WinFNT_HeaderRec header;
   if (error == 0) error = FT_Get_WinFNT_Header(font.face, &header);
-  if (error == 0 && font.face->num_fixed_sizes > 0) {
-    error = FT_Set_Pixel_Sizes(font.face, 0, static_cast<FT_UInt>(font.face->available_sizes[0].height));
-  }
+  // A bitmap font: select its one strike.
+  if (error == 0) error = font.face->num_fixed_sizes > 0 ? FT_Select_Size(font.face, 0) : FT_Err_Invalid_File_Format;
   if (error != 0 || font.face == nullptr) {
     std::fprintf(stderr, "TextOutA: cannot load the System font %s (FreeType error %d)\n", path,
                  static_cast<int>(error));
