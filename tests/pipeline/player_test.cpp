@@ -367,6 +367,45 @@ TEST(Player, UnplacedMeshesAreRelitForEveryKeyThatDrawsThem) {
   EXPECT_NEAR(face.cornerColor[0].r, 0.5f / std::sqrt(10.0f), 1e-6f);
 }
 
+TEST(Player, LightsFollowTheBlendedCamera) {
+  // The camera slides along x from 5 to 15 while the key stays 10 ahead of it,
+  // so in view space nothing moves, the light at the world origin included:
+  // every frame must look like the golden scene's time 0. A light that missed
+  // the camera, or took frame 0's camera unblended, would light corner 0 at an
+  // angle.
+  vef::SceneWriter w;
+  vef::VertexListRecord list;
+  list.positions = {{{0, 0, 0}}, {{1, 0, 0}}, {{0, 1, 0}}};
+  const int32_t l = w.addVertexList(list);
+  const int32_t mat = w.addMaterial(vef::MaterialRecord{});
+  vef::MeshRecord mesh;
+  mesh.faces = {{{0, 1, 2}}};
+  mesh.vertexList = l;
+  mesh.material = mat;
+  const int32_t m = w.addMesh(mesh);
+  for (int frame = 0; frame < 2; ++frame) {
+    vef::KeyRecord camera;
+    camera.frame = frame;
+    camera.camera = true;
+    camera.matrix = vef::MatrixBlock::Translation(5.0f + 10.0f * frame, 0, 0);
+    w.addKey(camera);
+    AddRigidKey(w, frame, m, 0, 0, -10);
+  }
+  vef::LightRecord light;
+  light.matrix = vef::MatrixBlock::Translation(0, 0, 0);
+  w.addLight(light);
+  Stage stage(w.bytes());
+  for (uint32_t time : {0u, 5000u, 2500u}) {
+    stage.renderer.draws.clear();
+    stage.Render(time);
+    ASSERT_EQ(stage.renderer.draws.size(), 1u);
+    const std::vector<TLVertex>& v = stage.renderer.draws[0].vertices;
+    EXPECT_EQ(v[0].diffuse, 0x00FFFFFFu) << time;
+    EXPECT_EQ(v[1].diffuse, 0x00FDFDFDu) << time;
+    EXPECT_EQ(v[2].diffuse, 0x00FDFDFDu) << time;
+  }
+}
+
 TEST(Player, ARefusedSceneNeverReachesThePipeline) {
   // Face index 7 in a list of 3 vertices: the importer refuses the file.
   SceneSpec spec;
