@@ -24,9 +24,12 @@ struct ClipVertex {
   float u, v;
 };
 
-// Vertex positions are snapped to 1/256 pixel.
-constexpr int kSubpixelBits = 8;
-constexpr float kSubpixel = 256.0f;
+// Vertex positions are snapped to 1/65536 pixel: for screen coordinates that
+// keeps practically every bit of a float, so coverage is that of the exact
+// triangle. Edge values stay within 64 bits for coordinates in kCoordinateMin..Max.
+constexpr int kSubpixelBits = 16;
+constexpr float kSubpixel = 65536.0f;
+constexpr float kCoordinateMin = -8192.0f, kCoordinateMax = 16384.0f;
 
 struct Scissor {
   int x0, y0, x1, y1;  // [x0, x1) x [y0, y1)
@@ -96,9 +99,10 @@ class TriangleSink {
     int64_t X[3], Y[3];
     ScreenVertex* v[3] = {&a, &b, &c};
     for (int i = 0; i < 3; ++i) {
-      // Clipping keeps vertices in the viewport; the clamp only guards the conversion.
-      X[i] = std::lrint(ClampLikeSse(v[i]->x, -1048576.0f, 1048576.0f) * kSubpixel);
-      Y[i] = std::lrint(ClampLikeSse(v[i]->y, -1048576.0f, 1048576.0f) * kSubpixel);
+      // Clipping keeps vertices in the viewport (at most 8192 pixels wide); the
+      // clamp only guards the fixed-point range.
+      X[i] = std::llrint(ClampLikeSse(v[i]->x, kCoordinateMin, kCoordinateMax) * kSubpixel);
+      Y[i] = std::llrint(ClampLikeSse(v[i]->y, kCoordinateMin, kCoordinateMax) * kSubpixel);
     }
     int64_t area = (X[1] - X[0]) * (Y[2] - Y[0]) - (Y[1] - Y[0]) * (X[2] - X[0]);
     if (area == 0) return;

@@ -3,7 +3,7 @@
 // Conventions (those of Direct3D 7 for pre-transformed vertices):
 // - Screen x grows right, y grows down. Pixel centres lie at integer
 //   coordinates: pixel (x, y) is covered when the point (x, y) is inside.
-// - Vertex positions are snapped to 1/256 pixel. Coverage follows the top-left
+// - Vertex positions are snapped to 1/65536 pixel. Coverage follows the top-left
 //   rule: a pixel centre exactly on an edge belongs to the triangle for which
 //   that edge is a left edge or a flat top edge, so triangles sharing an edge
 //   never share a pixel and never leave a gap.

@@ -1,0 +1,251 @@
+// The rasterizer's kernels against each other and against the recorded streams.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "raster/Raster.h"
+#include "raster/TriangleStream.h"
+
+namespace {
+
+using namespace standin::raster;
+
+// An RGB565 target with a 16-bit depth buffer, spare bytes after the last row.
+struct Buffers {
+  Buffers(int w, int h) : width(w), height(h), color(w * h + 8), depth(w * h + 8) {}
+  Target target() {
+    Target t;
+    t.color = reinterpret_cast<uint8_t*>(color.data());
+    t.pitch = width * 2;
+    t.width = width;
+    t.height = height;
+    t.depth = reinterpret_cast<uint8_t*>(depth.data());
+    t.depthPitch = width * 2;
+    t.depthFormat = DepthFormat{2, 0xFFFF, 0};
+    return t;
+  }
+  void Clear() {
+    Target t = target();
+    FillColor(t, 0, 0, width, height, 0);
+    FillDepth(t, 0, 0, width, height, 1.0f);
+  }
+  int width, height;
+  std::vector<uint16_t> color, depth;
+};
+
+struct TextureData {
+  TextureData(int w, int h, uint32_t seed) : texels(w * h + 2) {
+    std::mt19937 rng(seed);
+    for (auto& t : texels) t = static_cast<uint16_t>(rng());
+    tex.texels = reinterpret_cast<const uint8_t*>(texels.data());
+    tex.pitch = w * 2;
+    tex.width = w;
+    tex.height = h;
+    BuildPaddedTexture(tex, padded);
+    tex.padded = padded.data();
+  }
+  std::vector<uint16_t> texels, padded;
+  Texture tex;
+};
+
+State BaseState(int w, int h) {
+  State st;
+  st.depthTest = true;
+  st.cull = Cull::None;
+  st.colorOp = ColorOp::Modulate;
+  st.viewWidth = w;
+  st.viewHeight = h;
+  return st;
+}
+
+// Fixed-seed random triangles, some reaching outside the viewport, behind the
+// viewer or beyond the depth range: both kernels must draw the same bits.
+TEST(Raster, FastKernelMatchesReference) {
+  if (!CpuHasAvx2()) GTEST_SKIP() << "no AVX2 on this CPU";
+  const int w = 97, h = 61;  // odd sizes exercise the partial blocks at the right edge
+  TextureData t1(16, 8, 7), t2(5, 3, 9);  // a non-power-of-two texture as well
+  std::mt19937 rng(1234);
+  std::uniform_real_distribution<float> px(-20.0f, 120.0f), py(-20.0f, 80.0f), z(-0.1f, 1.1f);
+  std::uniform_real_distribution<float> rhw(-0.2f, 2.0f), uv(-3.0f, 3.0f);
+  for (int config = 0; config < 8; ++config) {
+    State st = BaseState(w, h);
+    st.magLinear = st.minLinear = (config & 1) != 0;
+    st.colorOp = (config & 2) ? ColorOp::Modulate : ColorOp::Texture;
+    st.depthTest = (config & 4) == 0;
+    const Texture* tex = (config & 2) ? &t1.tex : &t2.tex;
+    std::vector<Vertex> verts;
+    for (int i = 0; i < 3 * 200; ++i) {
+      Vertex v{px(rng), py(rng), z(rng), i % 7 == 0 ? rhw(rng) : std::abs(rhw(rng)) + 0.05f,
+               static_cast<uint32_t>(rng()), uv(rng), uv(rng)};
+      verts.push_back(v);
+    }
+    Buffers fast(w, h), ref(w, h);
+    fast.Clear();
+    ref.Clear();
+    Stats sf, sr;
+    DrawTriangleList(fast.target(), st, tex, verts.data(), verts.size(), &sf, Kernel::Auto);
+    DrawTriangleList(ref.target(), st, tex, verts.data(), verts.size(), &sr, Kernel::Reference);
+    EXPECT_EQ(sf.covered, sr.covered) << "config " << config;
+    EXPECT_GT(sf.covered, 0u);
+    int diff = 0;
+    for (int i = 0; i < w * h; ++i) diff += fast.color[i] != ref.color[i] || fast.depth[i] != ref.depth[i];
+    EXPECT_EQ(diff, 0) << "config " << config;
+  }
+}
+
+// A mesh of jittered triangles tiling the whole target covers each pixel exactly once.
+TEST(Raster, MeshCoversEveryPixelOnce) {
+  const int w = 64, h = 48, cells = 8;
+  std::mt19937 rng(99);
+  std::uniform_real_distribution<float> jitter(-2.4f, 2.4f);
+  std::vector<float> gx((cells + 1) * (cells + 1)), gy(gx.size());
+  for (int j = 0; j <= cells; ++j) {
+    for (int i = 0; i <= cells; ++i) {
+      const bool border = i == 0 || j == 0 || i == cells || j == cells;
+      gx[j * (cells + 1) + i] = i * (w / float(cells)) + (border ? 0.0f : jitter(rng));
+      gy[j * (cells + 1) + i] = j * (h / float(cells)) + (border ? 0.0f : jitter(rng));
+    }
+  }
+  std::vector<Vertex> verts;
+  auto vert = [&](int i, int j) {
+    const int k = j * (cells + 1) + i;
+    return Vertex{gx[k], gy[k], 0.5f, 1.0f, 0xFFFFFF, 0, 0};
+  };
+  for (int j = 0; j < cells; ++j) {
+    for (int i = 0; i < cells; ++i) {
+      for (const Vertex& v : {vert(i, j), vert(i + 1, j), vert(i + 1, j + 1), vert(i, j), vert(i + 1, j + 1), vert(i, j + 1)}) {
+        verts.push_back(v);
+      }
+    }
+  }
+  for (Kernel k : {Kernel::Auto, Kernel::Reference}) {
+    Buffers b(w, h);
+    b.Clear();
+    State st = BaseState(w, h);
+    st.depthTest = false;
+    st.colorOp = ColorOp::Diffuse;
+    Stats stats;
+    DrawTriangleList(b.target(), st, nullptr, verts.data(), verts.size(), &stats, k);
+    // Every pixel drawn and the total equal to the pixel count: no pixel twice.
+    EXPECT_EQ(stats.covered, static_cast<uint64_t>(w * h));
+    int unset = 0;
+    for (int i = 0; i < w * h; ++i) unset += b.color[i] != 0xFFFF;
+    EXPECT_EQ(unset, 0);
+  }
+}
+
+TEST(Raster, RectangleCoversItsPixelsOnly) {
+  Buffers b(8, 8);
+  b.Clear();
+  State st = BaseState(8, 8);
+  st.colorOp = ColorOp::Diffuse;
+  const Vertex v[6] = {{0, 0, 0.5f, 1, 0xFFFFFF, 0, 0}, {5, 0, 0.5f, 1, 0xFFFFFF, 0, 0}, {5, 5, 0.5f, 1, 0xFFFFFF, 0, 0},
+                       {0, 0, 0.5f, 1, 0xFFFFFF, 0, 0}, {5, 5, 0.5f, 1, 0xFFFFFF, 0, 0}, {0, 5, 0.5f, 1, 0xFFFFFF, 0, 0}};
+  Stats s;
+  DrawTriangleList(b.target(), st, nullptr, v, 6, &s);
+  EXPECT_EQ(s.covered, 25u);
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 8; ++x) EXPECT_EQ(b.color[y * 8 + x] != 0, x < 5 && y < 5) << x << "," << y;
+  }
+}
+
+// Rounding stated in the header: depth round(z * max), RGB565 truncation.
+TEST(Raster, DepthAndColourConversions) {
+  const DepthFormat d16{2, 0xFFFF, 0}, d24{4, 0x00FFFFFF, 0}, d15{2, 0x7FFF, 0};
+  EXPECT_EQ(DepthValue(d16, 0.0f), 0u);
+  EXPECT_EQ(DepthValue(d16, 1.0f), 65535u);
+  EXPECT_EQ(DepthValue(d16, 0.25f), 16384u);  // 16383.75
+  EXPECT_EQ(DepthValue(d16, 2.0f), 65535u);
+  EXPECT_EQ(DepthValue(d16, -1.0f), 0u);
+  EXPECT_EQ(DepthValue(d24, 1.0f), 0xFFFFFFu);
+  EXPECT_EQ(DepthValue(d15, 1.0f), 0x7FFFu);
+  EXPECT_EQ(ToRgb565(0x000020), 0x0004);
+  EXPECT_EQ(ToRgb565(0xFFFFFF), 0xFFFF);
+  EXPECT_EQ(ToRgb565(0x080408), 0x0821);
+}
+
+// The recorded streams, drawn as the benchmark draws them.
+class Streams : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(Streams, CoverageMatchesTheRecordedCount) {
+  const std::string path = std::string(DEMO_SHARED_DIR) + "/bench/" + GetParam();
+  TriangleStream ts;
+  std::string error;
+  ASSERT_TRUE(LoadTriangleStream(path, &ts, &error)) << error;
+  ASSERT_FALSE(ts.frames.empty());
+  std::vector<std::vector<uint16_t>> padded(ts.textures.size());
+  std::vector<Texture> textures(ts.textures.size());
+  for (size_t i = 0; i < textures.size(); ++i) {
+    Texture& t = textures[i];
+    t.texels = reinterpret_cast<const uint8_t*>(ts.textures[i].texels.data());
+    t.pitch = ts.textures[i].side * 2;
+    t.width = t.height = ts.textures[i].side;
+    BuildPaddedTexture(t, padded[i]);
+    t.padded = padded[i].data();
+  }
+  State st = BaseState(ts.width, ts.height);
+  st.cull = ts.cull == 1 ? Cull::Clockwise : ts.cull == 2 ? Cull::CounterClockwise : Cull::None;
+  st.magLinear = st.minLinear = true;
+
+  const StreamFrame& frame = ts.frames[0];
+  Buffers fast(ts.width, ts.height), ref(ts.width, ts.height);
+  fast.Clear();
+  ref.Clear();
+  Stats all;
+  // The reference kernel draws only the first triangles, to keep the test quick.
+  const size_t compared = std::min<size_t>(frame.triangles.size(), 400);
+  Stats sf, sr;
+  for (size_t i = 0; i < frame.triangles.size(); ++i) {
+    const StreamTriangle& t = frame.triangles[i];
+    DrawTriangleList(fast.target(), st, &textures[t.texture], t.v, 3, &all);
+    if (i < compared) {
+      DrawTriangleList(ref.target(), st, &textures[t.texture], t.v, 3, &sr, Kernel::Reference);
+      if (i + 1 == compared) {
+        EXPECT_EQ(all.covered, sr.covered);
+        int diff = 0;
+        for (size_t p = 0; p < ref.color.size(); ++p) diff += fast.color[p] != ref.color[p] || fast.depth[p] != ref.depth[p];
+        EXPECT_EQ(diff, 0);
+      }
+    }
+  }
+  // The recorded count is that of the exact triangles; snapping to 1/65536
+  // pixel may move a pixel centre lying within that distance of an edge.
+  const int64_t delta = static_cast<int64_t>(all.covered) - static_cast<int64_t>(frame.covered);
+  EXPECT_LE(std::llabs(delta), 4) << "covered " << all.covered << ", recorded " << frame.covered;
+}
+
+INSTANTIATE_TEST_SUITE_P(Recorded, Streams, ::testing::Values("small.trs", "large.trs", "mixed.trs"));
+
+TEST(TriangleStreamFile, BadFilesAreRefusedByName) {
+  const std::string dir = ::testing::TempDir();
+  auto write = [&](const std::string& name, const std::vector<uint8_t>& bytes) {
+    const std::string path = dir + name;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    return path;
+  };
+  TriangleStream ts;
+  std::string error;
+  EXPECT_FALSE(LoadTriangleStream(dir + "missing.trs", &ts, &error));
+  EXPECT_NE(error.find("missing.trs"), std::string::npos);
+  const std::string shortFile = write("short.trs", {'T', 'R', 'S', '1'});
+  EXPECT_FALSE(LoadTriangleStream(shortFile, &ts, &error));
+  EXPECT_NE(error.find("short.trs"), std::string::npos);
+  EXPECT_NE(error.find("header"), std::string::npos);
+  // A header announcing one frame of 1000 triangles with none following.
+  std::vector<uint8_t> h(48, 0);
+  std::memcpy(h.data(), "TRS1", 4);
+  const uint32_t fields[] = {1, 800, 600, 0, 1, 256, 0};
+  std::memcpy(h.data() + 4, fields, sizeof fields);
+  const uint32_t frame[] = {1000, 1000, 0, 0};
+  h.insert(h.end(), reinterpret_cast<const uint8_t*>(frame), reinterpret_cast<const uint8_t*>(frame) + 16);
+  const std::string truncated = write("truncated.trs", h);
+  EXPECT_FALSE(LoadTriangleStream(truncated, &ts, &error));
+  EXPECT_NE(error.find("frame 0"), std::string::npos) << error;
+}
+
+}  // namespace
