@@ -1,5 +1,6 @@
 // Pictures: RGB565 conversion, bilinear scaling, PNG files through libpng.
 #include <png.h>
+#include <zlib.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -83,8 +84,10 @@ bool WritePng(const std::string& path, const Image& image, int level, std::strin
   if (ok && setjmp(png_jmpbuf(png)) == 0) {
     png_init_io(png, f);
     png_set_compression_level(png, level);
-    // The sub filter suits rendered pictures and costs little.
+    // Rendered pictures have long runs: the sub filter and run-length matching
+    // compress them well at a fraction of the default search's time.
     png_set_filter(png, 0, PNG_FILTER_SUB);
+    png_set_compression_strategy(png, Z_RLE);
     png_set_IHDR(png, info, png_uint_32(image.width), png_uint_32(image.height), 8, PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);

@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -286,12 +287,13 @@ class Encoder {
   std::string logPath_;
 };
 
-// Pictures waiting for the writer thread (at most a few, so memory stays flat).
+// Pictures waiting for the writer threads (at most a few, so memory stays flat).
 class FrameQueue {
  public:
+  explicit FrameQueue(size_t capacity) : capacity_(capacity) {}
   void Push(uint64_t k, Image image) {
     std::unique_lock<std::mutex> lock(mutex_);
-    notFull_.wait(lock, [&] { return items_.size() < 3 || stop_; });
+    notFull_.wait(lock, [&] { return items_.size() < capacity_ || stop_; });
     items_.push_back({k, std::move(image)});
     notEmpty_.notify_one();
   }
@@ -323,6 +325,7 @@ class FrameQueue {
   std::mutex mutex_;
   std::condition_variable notEmpty_, notFull_;
   std::deque<std::pair<uint64_t, Image>> items_;
+  size_t capacity_;
   bool closed_ = false, stop_ = false;
 };
 
@@ -393,21 +396,36 @@ int RunCapture(const Options& o) {
     }
   }
 
-  // The writer thread: PNG encoding or the pipe, beside the drawing.
-  FrameQueue queue;
+  // Writer threads beside the drawing: one feeds the ffmpeg pipe (in order);
+  // PNG files are independent, so one encoder per core.
+  const unsigned threads = video ? 1u : std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+  FrameQueue queue(2 * threads + 1);
+  std::mutex errorMutex;
   std::string writeError;
-  std::thread writer([&] {
-    uint64_t k;
-    Image image;
-    while (queue.Pop(&k, &image)) {
-      bool ok = video ? encoder.Write(image) : WritePng(FramePath(o.pngDir, k), image, kPngLevel, &writeError);
-      if (!ok) {
-        if (video && !g_interrupted) writeError = "ffmpeg stopped reading frames: " + encoder.LogText();
-        queue.Stop();
-        return;
+  auto setError = [&](const std::string& e) {
+    std::lock_guard<std::mutex> lock(errorMutex);
+    if (writeError.empty()) writeError = e;
+  };
+  auto hasError = [&] {
+    std::lock_guard<std::mutex> lock(errorMutex);
+    return !writeError.empty();
+  };
+  std::vector<std::thread> writers;
+  for (unsigned t = 0; t < threads; ++t)
+    writers.emplace_back([&] {
+      uint64_t k;
+      Image image;
+      std::string e;
+      while (queue.Pop(&k, &image)) {
+        bool ok = video ? encoder.Write(image) : WritePng(FramePath(o.pngDir, k), image, kPngLevel, &e);
+        if (!ok) {
+          if (video && !g_interrupted) e = "ffmpeg stopped reading frames: " + encoder.LogText();
+          if (!e.empty()) setError(e);
+          queue.Stop();
+          return;
+        }
       }
-    }
-  });
+    });
 
   Progress progress(end - first);
   int presents = standin::DefaultHeadlessHost().PresentCount();
@@ -416,12 +434,12 @@ int RunCapture(const Options& o) {
     demo.Draw(clock.TimeOf(k, o.fps));
     Image picture;
     if (!GrabPicture(++presents, &picture)) {
-      writeError = "the device presented no 16-bit picture";
+      setError("the device presented no 16-bit picture");
       failed = true;
       break;
     }
     queue.Push(k, Scale(picture, o.width, o.height));
-    if (!writeError.empty()) {
+    if (hasError()) {
       failed = true;
       break;
     }
@@ -429,7 +447,7 @@ int RunCapture(const Options& o) {
   }
   queue.Close();
   if (failed || g_interrupted) queue.Stop();
-  writer.join();
+  for (std::thread& w : writers) w.join();
   if (!writeError.empty()) failed = true;
 
   if (failed || g_interrupted) {
