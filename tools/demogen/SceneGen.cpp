@@ -283,7 +283,7 @@ Camera ShotCamera(int shot, float u) {
   float e = Smooth(u);
   switch (shot % 9) {
     case 0:  // descent into the hall
-      a = 0.6f + 0.5f * u; radius = 26.0f - 12.0f * e; height = 14.0f - 6.5f * e; target = {0, 1.8f, 0};
+      a = 0.5f + 0.28f * u; radius = 26.0f - 12.0f * e; height = 14.0f - 6.5f * e; target = {0, 1.8f, 0};
       break;
     case 1:  // low orbit inside the colonnade
       a = 1.9f + 1.1f * u; radius = 7.0f; height = 2.0f;
@@ -305,10 +305,10 @@ Camera ShotCamera(int shot, float u) {
       break;
     case 7:  // low dolly along the colonnade
       a = 5.6f + 0.9f * u; radius = 8.0f; height = 1.3f;
-      target = {4.0f * std::cos(a + 0.9f), 2.0f, -4.0f * std::sin(a + 0.9f)};
+      target = {2.0f * std::cos(a + 0.9f), 2.2f, -2.0f * std::sin(a + 0.9f)};
       break;
     case 8:  // pull back and rise
-      a = 0.9f + 0.6f * u; radius = 5.5f + 19.0f * e; height = 2.6f + 12.0f * e; target = {0, 2.0f, 0};
+      a = 0.62f + 0.33f * u; radius = 5.5f + 19.0f * e; height = 2.6f + 12.0f * e; target = {0, 2.0f, 0};
       break;
   }
   return {{radius * std::cos(a), height, -radius * std::sin(a)}, target};
