@@ -266,16 +266,19 @@ void Scene::readMatrix(Matrix* m) {
     return;
   }
   m->SetIdentity();
-  float v[3];
+  // The present parts follow each other: one read for the whole block.
+  float v[9];
+  if (!readBytes(v, SceneFormat::MatrixBlockSize(recordFlags))) return;
+  const float* part = v;
   if (recordFlags & fmt::kMatrixRotation) {
-    if (readBytes(v, 12)) m->SetRotation(v[0], v[1], v[2]);
+    m->SetRotation(part[0], part[1], part[2]);
+    part += 3;
   }
   if (recordFlags & fmt::kMatrixScale) {
-    if (readBytes(v, 12)) m->Scale(v[0], v[1], v[2]);
+    m->Scale(part[0], part[1], part[2]);
+    part += 3;
   }
-  if (recordFlags & fmt::kMatrixTranslation) {
-    if (readBytes(v, 12)) m->t = {v[0], v[1], v[2]};
-  }
+  if (recordFlags & fmt::kMatrixTranslation) m->t = {part[0], part[1], part[2]};
 }
 
 void Scene::readColor(RGBColor* color) {
@@ -413,19 +416,20 @@ void Scene::readKey() {
   Key* key = new Key();
   key->matrix.SetIdentity();
   if (!checkAndStore(key, fmt::kKey)) return ReleaseRecord(key);
-  int32_t frame = 0;
-  uint8_t ignored[5];
+  int32_t head[2];  // frame number, 4 ignored bytes
+  uint8_t ignored;
+  int32_t ref[2] = {0, 0};  // mesh, morph list
   ImportState::KeyRefs refs;
   refs.self = recordIndex;
-  bool ok = readBytes(&frame, 4) && readBytes(ignored, 4);
-  if (ok && (recordFlags & fmt::kKeyExtraByte)) ok = readBytes(ignored, 1);
+  bool ok = readBytes(head, 8);
+  const int32_t frame = head[0];
+  if (ok && (recordFlags & fmt::kKeyExtraByte)) ok = readBytes(&ignored, 1);
   if (ok && (recordFlags & fmt::kKeyObject)) {
-    ok = readBytes(&refs.mesh, 4);
-    key->kind = 1;
-    if (ok && (recordFlags & fmt::kKeyMorph)) {
-      ok = readBytes(&refs.morph, 4);
-      key->kind = 2;
-    }
+    const bool morph = (recordFlags & fmt::kKeyMorph) != 0;
+    ok = readBytes(ref, morph ? 8 : 4);
+    key->kind = morph ? 2 : 1;
+    refs.mesh = ref[0];
+    refs.morph = ref[1];
   }
   key->useMeshMatrix = (recordFlags & fmt::kKeyNoMatrix) ? 1 : 0;
   const bool object = (recordFlags & fmt::kKeyObject) != 0;

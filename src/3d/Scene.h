@@ -246,8 +246,8 @@ class Scene {
   void resolveReferences();
   void resolveKeys();
   // Key j's next: the first later key of frame keyFrames[j] + 1 with the same
-  // mesh, else key j itself. Uses an index built by resolveKeys, so linking all
-  // keys costs O(n log n), not O(n^2).
+  // mesh, else key j itself. Within resolveKeys it takes the answer from one
+  // sorted sweep over all keys, so linking costs O(n log n), not O(n^2).
   void linkNextKey(int32_t j);
   void resolveMeshMaterials();
   void resolveMeshUVLists();

@@ -33,10 +33,11 @@ struct Scene::ImportState {
     int32_t self = 0;   // the key's own record index
     int32_t mesh = 0;   // ref
     int32_t morph = 0;  // ref (kind 2)
+    int32_t meshSlot = 0;  // position of the mesh in `meshes`, set by validate
   };
   // The keys sorted by (mesh, frame, position), for linkNextKey.
   struct KeyOrder {
-    uintptr_t mesh;
+    uintptr_t mesh;  // the mesh's position in `meshes`
     int64_t frame;
     int32_t position;
   };
@@ -51,6 +52,7 @@ struct Scene::ImportState {
   std::vector<MaterialRefs> materialRefs;
   std::vector<KeyOrder> keyOrder;
   std::vector<int32_t> nextPosition;      // parallel to `keys`: position of each key's next
+  bool nextKnown = false;                 // nextPosition is filled in for every key
 
   uint64_t fileSize = 0;
   uint64_t position = 0;        // bytes read so far

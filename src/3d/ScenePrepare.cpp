@@ -31,7 +31,7 @@ const char* KindName(uint8_t type) {
   }
 }
 
-bool OrderLess(const Scene::ImportState::KeyOrder& a, const Scene::ImportState::KeyOrder& b) {
+inline bool OrderLess(const Scene::ImportState::KeyOrder& a, const Scene::ImportState::KeyOrder& b) {
   if (a.mesh != b.mesh) return a.mesh < b.mesh;
   if (a.frame != b.frame) return a.frame < b.frame;
   return a.position < b.position;
@@ -119,10 +119,12 @@ bool Scene::validate() {
   for (int32_t i = 0; i < meshes.count; ++i) meshSlot[meshes.items[i]] = i;
 
   for (int32_t j = 0; j < keys.count; ++j) {
-    const ImportState::KeyRefs& r = st.keyRefs[j];
+    ImportState::KeyRefs& r = st.keyRefs[j];
     if (!checkRef(r.self, "mesh", r.mesh, fmt::kMesh)) return false;
     const Mesh* mesh = static_cast<const Mesh*>(recordAt(r.mesh));
-    const ImportState::MeshRefs& m = st.meshRefs[meshSlot.at(mesh)];
+    const int32_t slot = meshSlot.at(mesh);
+    st.keyRefs[j].meshSlot = slot;
+    const ImportState::MeshRefs& m = st.meshRefs[static_cast<size_t>(slot)];
     if (keys.items[j]->kind == 1) {
       // The rigid path transforms the mesh's own vertices.
       if (mesh->faceCount > 0 && m.vertexList == 0) {
@@ -199,40 +201,58 @@ void Scene::resolveKeys() {
     key->mesh = static_cast<Mesh*>(recordAt(st.keyRefs[j].mesh));
     if (key->kind == 2) key->morphVertices = static_cast<VertexList*>(recordAt(st.keyRefs[j].morph));
   }
-  st.keyOrder.clear();
-  st.nextPosition.assign(static_cast<size_t>(keys.count), 0);
+
+  // Key j's next is the first key at or after (mesh, frame + 1, j + 1) in the
+  // order sorted by (mesh, frame, position), if it has that mesh and frame.
+  // Adding the same constants keeps the order, so these targets rise with the
+  // sorted position and one sweep finds them all.
+  // Bucketed by mesh (stable, so positions ascend within a bucket); a bucket
+  // is sorted by frame only if the file did not already have it in order.
+  std::vector<ImportState::KeyOrder>& order = st.keyOrder;
+  order.resize(static_cast<size_t>(keys.count));
+  std::vector<int32_t> start(static_cast<size_t>(meshes.count) + 1, 0);
+  for (int32_t k = 0; k < keys.count; ++k) ++start[static_cast<size_t>(st.keyRefs[k].meshSlot) + 1];
+  for (size_t m = 1; m < start.size(); ++m) start[m] += start[m - 1];
+  std::vector<int32_t> fill(start.begin(), start.end() - 1);
+  for (int32_t k = 0; k < keys.count; ++k) {
+    const int32_t slot = st.keyRefs[k].meshSlot;
+    order[static_cast<size_t>(fill[static_cast<size_t>(slot)]++)] = {static_cast<uintptr_t>(slot), keyFrames[k], k};
+  }
+  for (size_t m = 0; m + 1 < start.size(); ++m) {
+    auto first = order.begin() + start[m], last = order.begin() + start[m + 1];
+    auto byFrame = [](const ImportState::KeyOrder& a, const ImportState::KeyOrder& b) { return a.frame < b.frame; };
+    if (!std::is_sorted(first, last, byFrame)) std::stable_sort(first, last, byFrame);
+  }
+  st.nextPosition.resize(static_cast<size_t>(keys.count));
+  size_t t = 0;
+  for (size_t s = 0; s < order.size(); ++s) {
+    const ImportState::KeyOrder target = {order[s].mesh, order[s].frame + 1, order[s].position + 1};
+    while (t < order.size() && OrderLess(order[t], target)) ++t;
+    const bool found = t < order.size() && order[t].mesh == target.mesh && order[t].frame == target.frame;
+    st.nextPosition[static_cast<size_t>(order[s].position)] = found ? order[t].position : order[s].position;
+  }
+  st.nextKnown = true;
   for (int32_t j = 0; j < keys.count; ++j) linkNextKey(j);
+  st.nextKnown = false;
+  std::vector<ImportState::KeyOrder>().swap(order);
+
   for (int32_t i = 0; i + 1 < cameras.count; ++i) cameras.items[i]->next = cameras.items[i + 1];
   if (cameras.count > 0) cameras.items[cameras.count - 1]->next = cameras.items[cameras.count - 1];
 }
 
 void Scene::linkNextKey(int32_t j) {
   Key* key = keys.items[j];
+  if (importState != nullptr && importState->nextKnown) {
+    key->next = keys.items[importState->nextPosition[static_cast<size_t>(j)]];
+    return;
+  }
+  // The plain search: the first later key of the next frame with the same mesh.
   const int64_t frame = static_cast<int64_t>(keyFrames[j]) + 1;
   int32_t found = j;
-  if (importState == nullptr) {
-    // Outside an import: the plain search.
-    for (int32_t k = j + 1; k < keys.count; ++k) {
-      if (keyFrames[k] == frame && keys.items[k]->mesh == key->mesh) {
-        found = k;
-        break;
-      }
-    }
-  } else {
-    std::vector<ImportState::KeyOrder>& order = importState->keyOrder;
-    if (order.size() != static_cast<size_t>(keys.count)) {
-      order.resize(static_cast<size_t>(keys.count));
-      for (int32_t k = 0; k < keys.count; ++k) {
-        order[k] = {reinterpret_cast<uintptr_t>(keys.items[k]->mesh), keyFrames[k], k};
-      }
-      std::sort(order.begin(), order.end(), OrderLess);
-    }
-    // The first key after j with the same mesh and the next frame number.
-    const ImportState::KeyOrder probe = {reinterpret_cast<uintptr_t>(key->mesh), frame, j + 1};
-    auto it = std::lower_bound(order.begin(), order.end(), probe, OrderLess);
-    if (it != order.end() && it->mesh == probe.mesh && it->frame == frame) found = it->position;
-    if (importState->nextPosition.size() == static_cast<size_t>(keys.count)) {
-      importState->nextPosition[j] = found;
+  for (int32_t k = j + 1; k < keys.count; ++k) {
+    if (keyFrames[k] == frame && keys.items[k]->mesh == key->mesh) {
+      found = k;
+      break;
     }
   }
   key->next = keys.items[found];
