@@ -106,8 +106,9 @@ ScenePlayer::ScenePlayer(Renderer* renderer, Scene* scene)
   }
 
   // The pixel data now lives in the renderer. The Texture records stay (the
-  // materials point at them); their pixels and the Array go. The Array's own
-  // destructor would free the pixels again, so the slots are emptied first.
+  // materials point at them and their handles stay valid); their pixels and
+  // the Array go. The Array's destructor releases whatever its slots hold, so
+  // the slots are emptied first.
   if (textures != nullptr) {
     for (int32_t i = 0; i < textures->capacity; ++i) {
       Texture* texture = textures->items[i];

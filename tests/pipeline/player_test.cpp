@@ -249,25 +249,6 @@ TEST(Player, SamplingPicksTheFrameAndTheWeightOfItsSuccessor) {
   EXPECT_FALSE(p.SampleTime(13334).valid);
 }
 
-TEST(Player, BlendIsLinearElementByElement) {
-  // 180 degrees apart about z, half way: rows r0 and r1 vanish.
-  Matrix a, b;
-  a.SetIdentity();
-  b.SetIdentity();
-  b.r0 = Vec3{-1, 0, 0};
-  b.r1 = Vec3{0, -1, 0};
-  b.t = Vec3{2, 4, 6};
-  const Matrix m = BlendMatrix(a, 0.5f, b, 0.5f);
-  EXPECT_EQ(m.r0.x, 0.0f);
-  EXPECT_EQ(m.r1.y, 0.0f);
-  EXPECT_EQ(m.r2.z, 1.0f);
-  EXPECT_EQ(m.t.x, 1.0f);
-  EXPECT_EQ(m.t.z, 3.0f);
-  const Matrix q = BlendMatrix(a, 0.75f, b, 0.25f);
-  EXPECT_EQ(q.r0.x, 0.5f);
-  EXPECT_EQ(q.t.y, 1.0f);
-}
-
 TEST(Player, TextureCoordinatesComeFromTheUVListOrAreZero) {
   vef::SceneWriter w;
   vef::VertexListRecord list;

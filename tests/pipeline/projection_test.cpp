@@ -69,23 +69,6 @@ TEST_F(Geometry, ScreenMappingFor800x600AndTheProjectionOfOneUnitAhead) {
   EXPECT_FLOAT_EQ(p.yCentre, 479.5f * 0.5f + 0.001f);
 }
 
-TEST_F(Geometry, PlanesKeepTheViewVolumeAndPutPointsOnThemOutside) {
-  ScenePlayer& p = P();
-  auto inside = [](const ClipPlane& pl, float x, float y, float z) {
-    return pl.nx * x + pl.ny * y + pl.nz * z - pl.d < 0.0f;
-  };
-  for (int i = 0; i < ScenePlayer::kPlaneCount; ++i) {
-    EXPECT_TRUE(inside(p.planes[i], 0, 0, 10)) << i;
-  }
-  EXPECT_FALSE(inside(p.planes[ScenePlayer::kLeft], -10, 0, 10));
-  EXPECT_FALSE(inside(p.planes[ScenePlayer::kRight], 10, 0, 10));
-  EXPECT_FALSE(inside(p.planes[ScenePlayer::kTop], 0, 10, 10));
-  EXPECT_FALSE(inside(p.planes[ScenePlayer::kBottom], 0, -10, 10));
-  EXPECT_FALSE(inside(p.planes[ScenePlayer::kNear], 0, 0, 0.1f));
-  EXPECT_FALSE(inside(p.planes[ScenePlayer::kFar], 0, 0, 1000.0f));
-  EXPECT_TRUE(inside(p.planes[ScenePlayer::kFar], 0, 0, 999.0f));
-}
-
 TEST_F(Geometry, ClippingKeepsTheOrderOfOutputAndCutsAtThePlane) {
   ClipVertex out[8];
   // One corner inside (z = 1), two in front of the near plane: a triangle
