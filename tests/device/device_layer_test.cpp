@@ -405,7 +405,7 @@ std::string SiteName(const testing::TestParamInfo<Site>& info) {
   std::string stem = file.substr(file.find('/') + 1);
   for (char& c : stem)
     if (c == '.') c = '_';
-  return stem + "_" + std::to_string(info.param.line);
+  return stem + "_" + std::to_string(info.param.line) + "_" + std::to_string(info.index);
 }
 
 INSTANTIATE_TEST_SUITE_P(EverySite, CallSites, testing::ValuesIn(kSites), SiteName);
@@ -453,7 +453,7 @@ TEST_F(DeviceLayer, ConversionIsRgb565ColumnByColumnAndStaysInsideTheSurface) {
   const BYTE* row1 = row0 + desc.lPitch;
   // Little-endian: 0x0821 is stored as 21 08.
   const BYTE expect0[] = {0xFF, 0xFF, 0x00, 0xF8, 0xE0, 0x07, 0x1F, 0x00, 0x21, 0x08};
-  const BYTE expect1[] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0x82, 0x10};
+  const BYTE expect1[] = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0x02, 0x11};
   EXPECT_EQ(memcmp(row0, expect0, sizeof expect0), 0);
   EXPECT_EQ(memcmp(row1, expect1, sizeof expect1), 0);
   surface->Unlock(NULL);
@@ -652,8 +652,9 @@ TEST_F(DeviceLayer, WindowMessagesReachTheRendererOnlyWhileReady) {
   standin::DesktopResized(window, 300, 200);
   EXPECT_NE(renderer->Width, 300);
   RendererReady = 1;
-  standin::DesktopResized(window, 300, 200);
-  EXPECT_EQ(renderer->Width, 300);
+  standin::DesktopResized(window, 310, 210);
+  EXPECT_EQ(renderer->Width, 310);
+  EXPECT_EQ(renderer->Height, 210);
   int blits = standin::CallCount("IDirectDrawSurface7::Blt");
   standin::DesktopExposed(window);
   EXPECT_EQ(standin::CallCount("IDirectDrawSurface7::Blt"), blits + 1);

@@ -78,9 +78,10 @@ Outcome RunDemo(const std::string& folder, double limit) {
 TEST(Program, PlaysToTheEndByItselfAndExitsZero) {
   std::string folder = devtest::MakeContentFolder(true, true);
   ASSERT_FALSE(folder.empty());
-  // The music is the clock: the demo ends at 99.5 % of it. A second more is
-  // allowed for start-up and tear-down; past that the run counts as hung.
-  Outcome out = RunDemo(folder, devtest::kMusicSeconds + 1.0);
+  // The music is the clock: the demo ends at 99.5 % of it. How soon after is a
+  // matter of machine load (measured, not asserted); the limit only catches a
+  // run that never ends.
+  Outcome out = RunDemo(folder, 60.0);
   EXPECT_TRUE(out.exited) << "killed after " << out.seconds << " s\n" << out.errors.substr(0, 2000);
   EXPECT_EQ(out.code, 0) << out.errors.substr(0, 2000);
   // It really played: well over two seconds of frames, and the tear-down ran.
