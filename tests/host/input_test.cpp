@@ -137,6 +137,17 @@ TEST_F(InputTest, EveryKeyboardKeyHasItsOwnCode) {
   }
 }
 
+TEST_F(InputTest, ATapBetweenTwoReadsIsSeenOnce) {
+  standin::SimulateKey(SDL_SCANCODE_ESCAPE, true);
+  standin::SimulateKey(SDL_SCANCODE_ESCAPE, false);
+  standin::SimulateMouseButton(1, true);
+  standin::SimulateMouseButton(1, false);
+  EXPECT_EQ(KeysDown(), std::vector<int>{DIK_ESCAPE});
+  EXPECT_EQ(ReadMouse().rgbButtons[0], 0x80);
+  EXPECT_TRUE(KeysDown().empty());
+  EXPECT_EQ(ReadMouse().rgbButtons[0], 0x00);
+}
+
 TEST_F(InputTest, KeyPressesAreAlsoQueuedForTheForegroundWindow) {
   standin::SimulateKey(SDL_SCANCODE_ESCAPE, true);
   standin::SimulateKey(SDL_SCANCODE_ESCAPE, false);

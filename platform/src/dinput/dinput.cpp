@@ -31,9 +31,38 @@ enum class Kind { Keyboard, Mouse };
 
 class Device;
 
+// A key or button state that no read has seen yet stays down until one has:
+// a tap shorter than a frame (both events arrive in one pump) is still seen
+// once, as a held key would be.
+template <size_t N>
+struct Latched {
+  BYTE state[N] = {};
+  bool seen[N] = {};     // a read reported it down
+  bool release[N] = {};  // released before any read saw it
+
+  void Set(size_t i, bool down) {
+    if (down) {
+      state[i] = kDown;
+      seen[i] = release[i] = false;
+    } else if (state[i] != 0 && !seen[i]) {
+      release[i] = true;
+    } else {
+      state[i] = 0;
+    }
+  }
+  // After a read has copied `state`.
+  void Observed() {
+    for (size_t i = 0; i < N; ++i) {
+      if (state[i] != 0) seen[i] = true;
+      if (release[i]) state[i] = 0, release[i] = false;
+    }
+  }
+  void Clear() { *this = Latched{}; }
+};
+
 struct InputState {
-  BYTE keys[256] = {};
-  BYTE buttons[4] = {};
+  Latched<256> keys;
+  Latched<4> buttons;
   std::vector<Device*> devices;
 };
 
@@ -100,14 +129,16 @@ class Device final : public IDirectInputDeviceA {
     if (!acquired_) return DIERR_NOTACQUIRED;
     if (format_ == nullptr || size != format_->dwDataSize) return DIERR_INVALIDPARAM;
     if (kind_ == Kind::Keyboard) {
-      std::memcpy(data, input().keys, sizeof input().keys);
+      std::memcpy(data, input().keys.state, sizeof input().keys.state);
+      input().keys.Observed();
     } else {
       DIMOUSESTATE state{};
       state.lX = dx_;
       state.lY = dy_;
       state.lZ = dz_;
-      std::memcpy(state.rgbButtons, input().buttons, sizeof state.rgbButtons);
+      std::memcpy(state.rgbButtons, input().buttons.state, sizeof state.rgbButtons);
       std::memcpy(data, &state, sizeof state);
+      input().buttons.Observed();
       dx_ = dy_ = dz_ = 0;
     }
     return DI_OK;
@@ -218,15 +249,15 @@ void InputForegroundChanged(HWND foreground) {
   // Keys and buttons held when the focus left are released as far as the
   // program can tell: the desktop sends no key-up to a window without focus.
   if (foreground == nullptr) {
-    std::memset(s.keys, 0, sizeof s.keys);
-    std::memset(s.buttons, 0, sizeof s.buttons);
+    s.keys.Clear();
+    s.buttons.Clear();
   }
   std::vector<Device*> devices = s.devices;
   for (Device* d : devices) d->ForegroundChanged(foreground);
 }
 
 void InputKey(BYTE dik, bool down) {
-  if (dik != 0) input().keys[dik] = down ? kDown : 0;
+  if (dik != 0) input().keys.Set(dik, down);
 }
 
 void InputMouseMotion(int dx, int dy) {
@@ -238,7 +269,7 @@ void InputMouseWheel(int delta) {
 }
 
 void InputMouseButton(int index, bool down) {
-  if (index >= 0 && index < 4) input().buttons[index] = down ? kDown : 0;
+  if (index >= 0 && index < 4) input().buttons.Set(static_cast<size_t>(index), down);
 }
 
 }  // namespace standin

@@ -184,7 +184,11 @@ class SdlHost final : public Host, public DesktopBackend {
     int x = SDL_WINDOWPOS_UNDEFINED, y = SDL_WINDOWPOS_UNDEFINED;
     int width = std::max<int>(w.client.cx, 1), height = std::max<int>(w.client.cy, 1);
     if (w.fullscreenForm) {
+      // Desktop-sized at the origin as well, for X servers without a window
+      // manager to honour the fullscreen request.
       flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
+      x = y = 0;
+      DesktopSize(&width, &height);
     } else {
       flags |= SDL_WINDOW_RESIZABLE;
       if (w.maximized) flags |= SDL_WINDOW_MAXIMIZED;
@@ -210,6 +214,11 @@ class SdlHost final : public Host, public DesktopBackend {
     v.fullscreen = w.fullscreenForm;
     v.shown = true;
     views_[w.handle] = v;
+    // The window the program sees in the foreground gets the keyboard focus.
+    if (GetForegroundWindow() == w.handle) {
+      SDL_RaiseWindow(v.window);
+      SDL_SetWindowInputFocus(v.window);
+    }
     if (captured_ == w.handle) SDL_SetRelativeMouseMode(SDL_TRUE);
     return true;
   }

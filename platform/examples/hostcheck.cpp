@@ -1,0 +1,129 @@
+// An interactive check of the window, presentation and input stand-ins.
+//
+// Opens the fullscreen window the way the demo does, sets an 800 x 600 virtual
+// screen and presents a test picture every frame: a white frame one pixel in
+// from the edge, a colour ramp, and a circle that stays round only when the
+// aspect ratio is kept. The mouse moves a cursor cross; holding a button fills
+// the circle. Escape ends it with exit code 0; "hostcheck 120" ends it after
+// 120 frames instead (exit code 3), so it can run unattended.
+//
+//   xvfb-run -s "-screen 0 1280x1024x24" ./hostcheck &
+//   xdotool key Escape
+#include <dinput.h>
+
+#include <cstdio>
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include "standin/host.h"
+
+namespace {
+
+constexpr int kWidth = 800;
+constexpr int kHeight = 600;
+
+uint16_t Rgb565(int r, int g, int b) {
+  return static_cast<uint16_t>(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
+}
+
+void DrawPicture(std::vector<uint16_t>& px, int frame, int cursorX, int cursorY, bool fill) {
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      uint16_t c = Rgb565(x * 255 / kWidth, y * 255 / kHeight, (frame * 4) & 255);
+      const bool border = x == 1 || y == 1 || x == kWidth - 2 || y == kHeight - 2;
+      const int dx = x - kWidth / 2, dy = y - kHeight / 2;
+      const int r2 = dx * dx + dy * dy;
+      if (border) c = 0xFFFF;
+      if (r2 <= 200 * 200 && (fill || r2 >= 196 * 196)) c = 0xFFFF;
+      if ((x == cursorX && y > cursorY - 10 && y < cursorY + 10) ||
+          (y == cursorY && x > cursorX - 10 && x < cursorX + 10))
+        c = Rgb565(255, 0, 0);
+      px[static_cast<size_t>(y) * kWidth + static_cast<size_t>(x)] = c;
+    }
+  }
+}
+
+LRESULT CALLBACK CheckProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_DESTROY) {
+    PostQuitMessage(0);
+    return 0;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
+  const int frameLimit = commandLine != nullptr ? std::atoi(commandLine) : 0;
+
+  WNDCLASSEXA windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
+  windowClass.lpfnWndProc = CheckProc;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+  windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
+  windowClass.lpszClassName = "HostCheck";
+  RegisterClassExA(&windowClass);
+  HWND window = CreateWindowExA(WS_EX_TOPMOST, "HostCheck", "Brisolo - Wir kommen! (host check \xE4\xF6\xFC)",
+                                WS_VISIBLE | WS_MAXIMIZE, 0, 0, 0, 0, nullptr, nullptr, instance,
+                                nullptr);
+  ShowWindow(window, SW_SHOWMAXIMIZED);
+  ShowWindow(window, showCommand);
+  ShowWindow(window, SW_SHOWMAXIMIZED);
+  UpdateWindow(window);
+  standin::CurrentHost().SetDisplayMode(kWidth, kHeight, 16);
+
+  LPDIRECTINPUTA input = nullptr;
+  LPDIRECTINPUTDEVICEA keyboard = nullptr, mouse = nullptr;
+  if (DirectInputCreateA(instance, 0x0700, &input, nullptr) != DI_OK) return 1;
+  input->CreateDevice(GUID_SysKeyboard, &keyboard, nullptr);
+  keyboard->SetDataFormat(&c_dfDIKeyboard);
+  keyboard->SetCooperativeLevel(window, DISCL_NONEXCLUSIVE | DISCL_FOREGROUND);
+  HRESULT keyboardAcquire = keyboard->Acquire();
+  input->CreateDevice(GUID_SysMouse, &mouse, nullptr);
+  mouse->SetDataFormat(&c_dfDIMouse);
+  mouse->SetCooperativeLevel(window, DISCL_EXCLUSIVE | DISCL_FOREGROUND);
+  mouse->Acquire();
+  RECT client{};
+  GetClientRect(window, &client);
+  std::fprintf(stderr, "hostcheck: client %dx%d, keyboard acquire 0x%08X\n",
+               static_cast<int>(client.right), static_cast<int>(client.bottom),
+               static_cast<unsigned>(keyboardAcquire));
+
+  std::vector<uint16_t> pixels(static_cast<size_t>(kWidth) * kHeight);
+  int cursorX = kWidth / 2, cursorY = kHeight / 2;
+  int code = 3;
+  for (int frame = 0; frameLimit == 0 || frame < frameLimit; ++frame) {
+    BYTE keys[256] = {};
+    HRESULT keyState = keyboard->GetDeviceState(sizeof keys, keys);
+    if (keyState == DIERR_INPUTLOST || keyState == DIERR_NOTACQUIRED) keyboard->Acquire();
+    if (keys[DIK_ESCAPE] & 0x80) {
+      code = 0;
+      break;
+    }
+    DIMOUSESTATE m{};
+    if (mouse->GetDeviceState(sizeof m, &m) != DI_OK) mouse->Acquire();
+    cursorX = std::min(std::max(cursorX + static_cast<int>(m.lX), 0), kWidth - 1);
+    cursorY = std::min(std::max(cursorY + static_cast<int>(m.lY), 0), kHeight - 1);
+    DrawPicture(pixels, frame, cursorX, cursorY, (m.rgbButtons[0] | m.rgbButtons[1]) & 0x80);
+    standin::Picture picture;
+    picture.pixels = pixels.data();
+    picture.width = kWidth;
+    picture.height = kHeight;
+    picture.pitch = kWidth * 2;
+    picture.format = standin::PixelFormat::RGB565;
+    standin::CurrentHost().Present(nullptr, picture, true);
+    if (!IsWindow(window)) {  // closed by the desktop
+      code = 0;
+      break;
+    }
+  }
+  mouse->Release();
+  keyboard->Release();
+  input->Release();
+  std::fprintf(stderr, "hostcheck: exit %d\n", code);
+  return code;
+}
