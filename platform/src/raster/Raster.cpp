@@ -1,5 +1,7 @@
 // Triangle-list front end: vertex checks, homogeneous clipping, snapping,
 // culling and the per-triangle setup both kernels draw from.
+// No fused multiply-add: the kernels must see the same roundings.
+#pragma GCC optimize("fp-contract=off")
 #include "raster/Raster.h"
 
 #include <algorithm>
@@ -177,7 +179,11 @@ class TriangleSink {
     }
 
     if (fast_) {
-      FastTriangleAvx2(target_, state_, texture_, s, covered_);
+      if (CpuHasAvx512()) {
+        FastTriangleAvx512(target_, state_, texture_, s, covered_);
+      } else {
+        FastTriangleAvx2(target_, state_, texture_, s, covered_);
+      }
     } else {
       ReferenceTriangle(target_, state_, texture_, s, covered_);
     }
@@ -194,34 +200,29 @@ class TriangleSink {
 
 }  // namespace
 
-bool RowSpan(const Setup& s, int y, int* x0, int* x1) {
-  int64_t lo = 0, hi = s.maxX - s.minX;  // offsets from minX
-  const int64_t oy = y - s.minY;
-  for (int e = 0; e < 3; ++e) {
-    const int64_t er = s.e0[e] + s.ey[e] * oy, ex = s.ex[e];
-    // E(k) = er + ex * k >= 0 for the pixel at offset k. The division gives the
-    // boundary to within one; the integer checks make it exact.
-    if (ex > 0) {
-      if (er >= 0) continue;
-      int64_t k = static_cast<int64_t>(std::ceil(static_cast<double>(-er) / static_cast<double>(ex)));
-      if (k > hi + 1) return false;
-      while (er + ex * k < 0) ++k;
-      while (k > 0 && er + ex * (k - 1) >= 0) --k;
-      lo = std::max(lo, k);
-    } else if (ex < 0) {
-      if (er < 0) return false;
-      int64_t k = static_cast<int64_t>(std::floor(static_cast<double>(er) / static_cast<double>(-ex)));
-      if (k >= hi) continue;
-      while (er + ex * k < 0) --k;
-      while (er + ex * (k + 1) >= 0) ++k;
-      hi = std::min(hi, k);
-    } else if (er < 0) {
-      return false;
-    }
-    if (lo > hi) return false;
+bool CpuHasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2") != 0;
+  return has;
+}
+
+bool CpuHasAvx512() {
+  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+                          __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq");
+  return has;
+}
+
+bool FastSupported(const Target& target, const State& st, const Texture* tex) {
+  if (target.format != ColorFormat::RGB565) return false;
+  if (st.depthTest && target.depth != nullptr && target.depthFormat.bytes != 0) {
+    const DepthFormat& f = target.depthFormat;
+    if (f.bytes != 2 || f.mask != 0xFFFF || f.shift != 0) return false;
+    if (st.depthFunc != Compare::LessEqual) return false;
   }
-  *x0 = s.minX + static_cast<int>(lo);
-  *x1 = s.minX + static_cast<int>(hi);
+  if (tex != nullptr && st.colorOp != ColorOp::Diffuse) {
+    if (st.colorOp != ColorOp::Texture && st.colorOp != ColorOp::Modulate) return false;
+    if (tex->padded == nullptr || tex->format != ColorFormat::RGB565) return false;
+    if (st.addressU != Address::Wrap || st.addressV != Address::Wrap) return false;
+  }
   return true;
 }
 

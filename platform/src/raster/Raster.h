@@ -33,6 +33,7 @@
 #ifndef STANDIN_RASTER_RASTER_H
 #define STANDIN_RASTER_RASTER_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -178,12 +179,88 @@ void ReferenceTriangle(const Target& target, const State& state, const Texture* 
                        const Setup& setup, uint64_t* covered);
 // Returns false when the AVX2 kernel cannot draw with this state/target/texture.
 bool FastSupported(const Target& target, const State& state, const Texture* texture);
-// The covered pixels of row y (minY <= y <= maxY) of a triangle: [*x0, *x1],
-// found from the edge functions exactly; false when the row is empty.
-bool RowSpan(const Setup& setup, int y, int* x0, int* x1);
+// Walks a triangle's rows from minY down, giving each row's covered pixels
+// exactly from the edge functions: each edge's boundary x is kept as a
+// quotient and remainder that step by fixed amounts per row, so the whole
+// triangle costs one division per edge.
+class SpanWalker {
+ public:
+  explicit SpanWalker(const Setup& s) : minX_(s.minX), width_(s.maxX - s.minX) {
+    for (int i = 0; i < 3; ++i) {
+      Edge& e = edges_[i];
+      const int64_t ex = s.ex[i];
+      if (ex > 0) {
+        // Left boundary: the first k with e0 + ex * k >= 0 is ceil(-e0 / ex).
+        e.kind = kLower;
+        Init(&e, -s.e0[i], -s.ey[i], ex);
+      } else if (ex < 0) {
+        // Right boundary: the last k with e0 + ex * k >= 0 is floor(e0 / -ex).
+        e.kind = kUpper;
+        Init(&e, s.e0[i], s.ey[i], -ex);
+      } else {
+        e.kind = kConstant;  // horizontal edge: the whole row is in or out
+        e.q = s.e0[i];
+        e.dq = s.ey[i];
+      }
+    }
+  }
+
+  // The next row's covered pixels [*x0, *x1]; false when it has none.
+  bool Next(int* x0, int* x1) {
+    int64_t lo = 0, hi = width_;
+    bool empty = false;
+    for (Edge& e : edges_) {
+      switch (e.kind) {
+        case kLower: lo = std::max(lo, e.q + (e.r != 0 ? 1 : 0)); break;
+        case kUpper: hi = std::min(hi, e.q); break;
+        default: empty = empty || e.q < 0; break;
+      }
+      // Step to the next row.
+      e.q += e.dq;
+      if (e.kind != kConstant) {
+        e.r += e.dr;
+        if (e.r >= e.m) {
+          e.r -= e.m;
+          e.q += 1;
+        }
+      }
+    }
+    if (empty || lo > hi) return false;
+    *x0 = minX_ + static_cast<int>(lo);
+    *x1 = minX_ + static_cast<int>(hi);
+    return true;
+  }
+
+ private:
+  enum Kind { kLower, kUpper, kConstant };
+  struct Edge {
+    Kind kind;
+    int64_t q, r;    // value = q * m + r, 0 <= r < m
+    int64_t dq, dr;  // per-row step, the same split
+    int64_t m;
+  };
+  static void FloorDivide(int64_t n, int64_t m, int64_t* q, int64_t* r) {
+    int64_t d = n / m;
+    if (n % m != 0 && n < 0) d -= 1;
+    *q = d;
+    *r = n - d * m;
+  }
+  static void Init(Edge* e, int64_t value, int64_t step, int64_t m) {
+    e->m = m;
+    FloorDivide(value, m, &e->q, &e->r);
+    FloorDivide(step, m, &e->dq, &e->dr);
+  }
+
+  int minX_;
+  int64_t width_;
+  Edge edges_[3];
+};
 bool CpuHasAvx2();
+bool CpuHasAvx512();  // F, VL, BW and DQ
 void FastTriangleAvx2(const Target& target, const State& state, const Texture* texture,
                       const Setup& setup, uint64_t* covered);
+void FastTriangleAvx512(const Target& target, const State& state, const Texture* texture,
+                        const Setup& setup, uint64_t* covered);
 
 }  // namespace standin::raster
 

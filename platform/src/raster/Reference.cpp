@@ -1,6 +1,7 @@
 // The plain rasterizer: one pixel at a time, every supported state and format.
 // It is the yardstick for the fast kernel (same float expressions, same order)
 // and draws whatever the fast kernel does not support.
+#pragma GCC optimize("fp-contract=off")  // the same roundings as the fast kernels
 #include <cmath>
 #include <cstring>
 

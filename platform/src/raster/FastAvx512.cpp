@@ -1,0 +1,18 @@
+// The fast kernel for CPUs with AVX-512 (F, VL, BW, DQ): the same code with 32 vector
+// registers and EVEX encodings. Compiled through a target pragma
+// only, so the build stays portable; it runs only when the CPU reports those extensions.
+// Floating-point contraction stays off: a fused multiply-add would change
+// roundings against the reference kernel.
+#pragma GCC optimize("fp-contract=off")
+#pragma GCC push_options
+#pragma GCC target("avx2,avx512f,avx512vl,avx512bw,avx512dq")
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "raster/Raster.h"
+
+#define STANDIN_FAST_KERNEL FastTriangleAvx512
+#include "raster/FastKernel.inc"
+
+#pragma GCC pop_options
