@@ -201,22 +201,53 @@ typedef struct tagMSG {
 extern "C" {
 #endif
 
+// Registers a window class; class names compare case-insensitively. 0 when the
+// name is taken, missing, or the procedure is null.
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass);
+// Creates a top-level window. Sends WM_NCCREATE and WM_CREATE (a 0 or -1 result
+// destroys the window and returns null), then WM_SIZE and WM_MOVE; with
+// WS_MAXIMIZE it is maximised (WM_SIZE SIZE_MAXIMIZED, WM_MOVE); with WS_VISIBLE
+// it is shown and activated as by ShowWindow(SW_SHOW). `width` x `height` is
+// the outer size; CW_USEDEFAULT gives 640 x 480 at (0, 0).
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x,
                             int y, int width, int height, HWND parent, HMENU menu,
                             HINSTANCE instance, LPVOID param);
+// Shows, hides, maximises, minimises or restores. Sends WM_SHOWWINDOW when the
+// visibility changes, activation messages (WM_ACTIVATEAPP, WM_NCACTIVATE,
+// WM_ACTIVATE, WM_SETFOCUS) when it takes the foreground, and WM_SIZE and
+// WM_MOVE when its state changes. Returns whether it was visible before.
 BOOL WINAPI ShowWindow(HWND window, int command);
+// Sends WM_PAINT if the window is visible and needs painting.
 BOOL WINAPI UpdateWindow(HWND window);
+// Deactivates the window, sends WM_DESTROY and WM_NCDESTROY, and drops its
+// posted messages. FALSE for a window that does not exist.
 BOOL WINAPI DestroyWindow(HWND window);
+// The system icons and cursors (null instance, IDI_/IDC_ ids); null otherwise.
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name);
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name);
+// Default handling: WM_NCCREATE TRUE; WM_CLOSE destroys the window; WM_PAINT
+// validates it; Alt+F4 (WM_SYSKEYDOWN) sends WM_CLOSE; everything else 0.
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Calls the window procedure now and returns its result.
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Appends to the queue of the window's thread (null window: the calling
+// thread). FALSE for a window that does not exist or a full queue (10000).
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Marks the calling thread's queue to return WM_QUIT (wParam `exitCode`) once
+// the posted messages before it have been read.
 void WINAPI PostQuitMessage(int exitCode);
+// Delivers pending desktop events, then looks at the calling thread's queue:
+// posted messages in order, then WM_QUIT, then WM_PAINT for a window needing
+// paint (never removed: it lasts until the window is validated). `window`
+// null: any; (HWND)-1: thread messages only. Filter 0, 0: every message.
 BOOL WINAPI PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT remove);
+// The window that has the keyboard focus and activation, or null.
 HWND WINAPI GetForegroundWindow(void);
+// The client rectangle: (0, 0, width, height). A topmost maximised window's
+// client area is the virtual screen of the display mode (the desktop size
+// until a mode is set); others have their frame and caption taken off.
 BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
+// Adds the client area's screen origin to `point`.
 BOOL WINAPI ClientToScreen(HWND window, LPPOINT point);
 BOOL WINAPI IsWindow(HWND window);
 
