@@ -1,7 +1,8 @@
 // An interactive check of the window, presentation and input stand-ins.
 //
-// Opens the fullscreen window the way the demo does, sets an 800 x 600 virtual
-// screen and presents a test picture every frame: a white frame one pixel in
+// Opens the fullscreen window the way the demo does and, through DirectDraw,
+// sets the 800 x 600 x 16 mode and flips a two-buffer chain with a test
+// picture every frame: a white frame one pixel in
 // from the edge, a colour ramp, and a circle that stays round only when the
 // aspect ratio is kept. The mouse moves a cursor cross; holding a button fills
 // the circle. Escape ends it with exit code 0; "hostcheck 120" ends it after
@@ -9,14 +10,13 @@
 //
 //   xvfb-run -s "-screen 0 1280x1024x24" ./hostcheck &
 //   xdotool key Escape
+#include <ddraw.h>
 #include <dinput.h>
 
 #include <cstdio>
 #include <algorithm>
 #include <cstdlib>
-#include <vector>
 
-#include "standin/host.h"
 
 namespace {
 
@@ -27,7 +27,8 @@ uint16_t Rgb565(int r, int g, int b) {
   return static_cast<uint16_t>(((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3));
 }
 
-void DrawPicture(std::vector<uint16_t>& px, int frame, int cursorX, int cursorY, bool fill) {
+// Draws into a locked RGB565 surface `pitch` bytes per row.
+void DrawPicture(uint8_t* bits, LONG pitch, int frame, int cursorX, int cursorY, bool fill) {
   for (int y = 0; y < kHeight; ++y) {
     for (int x = 0; x < kWidth; ++x) {
       uint16_t c = Rgb565(x * 255 / kWidth, y * 255 / kHeight, (frame * 4) & 255);
@@ -39,7 +40,7 @@ void DrawPicture(std::vector<uint16_t>& px, int frame, int cursorX, int cursorY,
       if ((x == cursorX && y > cursorY - 10 && y < cursorY + 10) ||
           (y == cursorY && x > cursorX - 10 && x < cursorX + 10))
         c = Rgb565(255, 0, 0);
-      px[static_cast<size_t>(y) * kWidth + static_cast<size_t>(x)] = c;
+      reinterpret_cast<uint16_t*>(bits + static_cast<ptrdiff_t>(y) * pitch)[x] = c;
     }
   }
 }
@@ -74,7 +75,23 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
   ShowWindow(window, showCommand);
   ShowWindow(window, SW_SHOWMAXIMIZED);
   UpdateWindow(window);
-  standin::CurrentHost().SetDisplayMode(kWidth, kHeight, 16);
+
+  LPDIRECTDRAW7 draw = nullptr;
+  if (DirectDrawCreateEx(nullptr, reinterpret_cast<LPVOID*>(&draw), IID_IDirectDraw7, nullptr) !=
+      DD_OK)
+    return 1;
+  draw->SetCooperativeLevel(window, DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE);
+  draw->SetDisplayMode(kWidth, kHeight, 16, 0, 0);
+  DDSURFACEDESC2 desc{};
+  desc.dwSize = sizeof desc;
+  desc.dwFlags = DDSD_CAPS | DDSD_BACKBUFFERCOUNT;
+  desc.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX;
+  desc.dwBackBufferCount = 1;
+  LPDIRECTDRAWSURFACE7 front = nullptr, back = nullptr;
+  if (draw->CreateSurface(&desc, &front, nullptr) != DD_OK) return 1;
+  DDSCAPS2 caps{};
+  caps.dwCaps = DDSCAPS_BACKBUFFER;
+  if (front->GetAttachedSurface(&caps, &back) != DD_OK) return 1;
 
   LPDIRECTINPUTA input = nullptr;
   LPDIRECTINPUTDEVICEA keyboard = nullptr, mouse = nullptr;
@@ -93,7 +110,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
                static_cast<int>(client.right), static_cast<int>(client.bottom),
                static_cast<unsigned>(keyboardAcquire));
 
-  std::vector<uint16_t> pixels(static_cast<size_t>(kWidth) * kHeight);
   int cursorX = kWidth / 2, cursorY = kHeight / 2;
   int code = 3;
   for (int frame = 0; frameLimit == 0 || frame < frameLimit; ++frame) {
@@ -108,14 +124,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
     if (mouse->GetDeviceState(sizeof m, &m) != DI_OK) mouse->Acquire();
     cursorX = std::min(std::max(cursorX + static_cast<int>(m.lX), 0), kWidth - 1);
     cursorY = std::min(std::max(cursorY + static_cast<int>(m.lY), 0), kHeight - 1);
-    DrawPicture(pixels, frame, cursorX, cursorY, (m.rgbButtons[0] | m.rgbButtons[1]) & 0x80);
-    standin::Picture picture;
-    picture.pixels = pixels.data();
-    picture.width = kWidth;
-    picture.height = kHeight;
-    picture.pitch = kWidth * 2;
-    picture.format = standin::PixelFormat::RGB565;
-    standin::CurrentHost().Present(nullptr, picture, true);
+    DDSURFACEDESC2 locked{};
+    locked.dwSize = sizeof locked;
+    if (back->Lock(nullptr, &locked, DDLOCK_WAIT, nullptr) == DD_OK) {
+      DrawPicture(static_cast<uint8_t*>(locked.lpSurface), locked.lPitch, frame, cursorX, cursorY,
+                  (m.rgbButtons[0] | m.rgbButtons[1]) & 0x80);
+      back->Unlock(nullptr);
+    }
+    front->Flip(nullptr, DDFLIP_WAIT);
     if (!IsWindow(window)) {  // closed by the desktop
       code = 0;
       break;
@@ -124,6 +140,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
   mouse->Release();
   keyboard->Release();
   input->Release();
+  back->Release();
+  front->Release();
+  draw->RestoreDisplayMode();
+  draw->Release();
   std::fprintf(stderr, "hostcheck: exit %d\n", code);
   return code;
 }
