@@ -4,6 +4,8 @@
 #pragma GCC optimize("fp-contract=off")
 #include "raster/Raster.h"
 
+#include <xmmintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -86,6 +88,9 @@ int ClipPolygon(const ClipVertex* in, int n, ClipVertex* out, Dist dist) {
   return m;
 }
 
+// Nearest integer, ties to even (llrint without the library call).
+int64_t RoundToInt64(float v) { return _mm_cvtss_si64(_mm_set_ss(v)); }
+
 int64_t CeilPixel(int64_t v) { return (v + (1 << kSubpixelBits) - 1) >> kSubpixelBits; }
 int64_t FloorPixel(int64_t v) { return v >> kSubpixelBits; }
 
@@ -103,8 +108,8 @@ class TriangleSink {
     for (int i = 0; i < 3; ++i) {
       // Clipping keeps vertices in the viewport (at most 8192 pixels wide); the
       // clamp only guards the fixed-point range.
-      X[i] = std::llrint(ClampLikeSse(v[i]->x, kCoordinateMin, kCoordinateMax) * kSubpixel);
-      Y[i] = std::llrint(ClampLikeSse(v[i]->y, kCoordinateMin, kCoordinateMax) * kSubpixel);
+      X[i] = RoundToInt64(ClampLikeSse(v[i]->x, kCoordinateMin, kCoordinateMax) * kSubpixel);
+      Y[i] = RoundToInt64(ClampLikeSse(v[i]->y, kCoordinateMin, kCoordinateMax) * kSubpixel);
     }
     int64_t area = (X[1] - X[0]) * (Y[2] - Y[0]) - (Y[1] - Y[0]) * (X[2] - X[0]);
     if (area == 0) return;
