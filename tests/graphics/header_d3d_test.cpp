@@ -1,0 +1,22 @@
+// d3d.h compiles on its own and carries the SDK's values.
+#include <d3d.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(D3DHeader, ValuesTheDemoPassesHaveTheSdkValues) {
+  EXPECT_EQ(D3DRENDERSTATE_ZENABLE, 7);
+  EXPECT_EQ(D3DRENDERSTATE_ZWRITEENABLE, 14);
+  EXPECT_EQ(D3DRENDERSTATE_CULLMODE, 22);
+  EXPECT_EQ(D3DRENDERSTATE_CLIPPING, 136);
+  EXPECT_EQ(D3DTSS_MAGFILTER, 16);
+  EXPECT_EQ(D3DTSS_MINFILTER, 17);
+  EXPECT_EQ(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1, 0x144);
+  EXPECT_EQ(static_cast<uint32_t>(D3DERR_ZBUFFER_NOTPRESENT), 0x88760816u);
+  EXPECT_EQ(IID_IDirect3DHALDevice.Data1, 0x84e63de0u);
+  EXPECT_EQ(IID_IDirect3DRGBDevice.Data1, 0xa4665c60u);
+  EXPECT_EQ(IID_IDirect3D7.Data1, 0xf5049e77u);
+}
+
+}  // namespace
