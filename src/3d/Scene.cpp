@@ -168,8 +168,13 @@ void Scene::clear() {
   Empty(uvLists);
   Empty(lights);
   Empty(cameras);
-  delete textures;
+  if (textures != nullptr) {
+    delete textures;  // its slots hold every texture record
+  } else {
+    for (Texture* t : textureRecords) ReleaseRecord(t);
+  }
   textures = nullptr;
+  textureRecords.clear();
   delete[] frameSpans;
   frameSpans = nullptr;
   delete[] recordTable;
@@ -538,6 +543,7 @@ void Scene::readTexture() {
     return;
   }
   textures->Add(texture);
+  textureRecords.push_back(texture);
 }
 
 void Scene::readLight() {

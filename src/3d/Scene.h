@@ -12,6 +12,7 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
 
 struct Vec3 {
   float x, y, z;
@@ -263,6 +264,10 @@ class Scene {
   ImportState* importState;
   std::string fileName;   // the file being or last imported, for messages
   bool playable;          // set by a successful import
+  // Every Texture record read. The player may empty the `textures` slots and
+  // delete the Array while materials still point at the records; the Scene
+  // then releases the records itself when it goes.
+  std::vector<Texture*> textureRecords;
   std::string refusal;    // reason of the last refusal, "" if none
 
  private:

@@ -1,0 +1,2 @@
+// SceneFormat.h compiles on its own.
+#include "SceneFormat.h"

@@ -1,0 +1,2 @@
+// SceneWriter.h compiles on its own.
+#include "SceneWriter.h"

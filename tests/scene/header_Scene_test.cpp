@@ -1,0 +1,2 @@
+// Scene.h compiles on its own.
+#include "Scene.h"
