@@ -357,9 +357,14 @@ int RunCapture(const Options& o) {
     return Fail("no frame at " + std::to_string(o.fps) + " fps lies between demo times " + std::to_string(o.from) +
                 " and " + std::to_string(o.to));
 
-  // The output, checked before any work.
+  // The inputs first: nothing is created for a run that cannot start.
+  Demo demo;
+  if (!demo.Start(o.scene, false, &error)) return Fail(error);
+
+  // The output, checked before any drawing.
   const bool video = !o.videoFile.empty();
   std::string ffmpeg, partial;
+  bool createdDir = false;
   if (video) {
     ffmpeg = FindProgram("ffmpeg");
     if (ffmpeg.empty()) return Fail("ffmpeg not found on PATH: install it (apt-get install ffmpeg) or use --png");
@@ -368,22 +373,19 @@ int RunCapture(const Options& o) {
     if (fd < 0) return Fail("cannot write '" + o.videoFile + "': " + std::strerror(errno));
     close(fd);
   } else {
-    if (mkdir(o.pngDir.c_str(), 0777) != 0 && errno != EEXIST)
-      return Fail("cannot create folder '" + o.pngDir + "': " + std::strerror(errno));
+    if (mkdir(o.pngDir.c_str(), 0777) == 0) createdDir = true;
+    else if (errno != EEXIST) return Fail("cannot create folder '" + o.pngDir + "': " + std::strerror(errno));
     struct stat st;
     if (stat(o.pngDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return Fail("'" + o.pngDir + "' is not a folder");
     if (access(o.pngDir.c_str(), W_OK) != 0)
       return Fail("cannot write into '" + o.pngDir + "': " + std::strerror(errno));
   }
+  // What a failed or interrupted run removes: the unfinished video, or the
+  // folder it made if no frame got into it.
   auto removePartial = [&] {
     if (!partial.empty()) std::remove(partial.c_str());
+    if (createdDir) rmdir(o.pngDir.c_str());
   };
-
-  Demo demo;
-  if (!demo.Start(o.scene, false, &error)) {
-    removePartial();
-    return Fail(error);
-  }
 
   CatchSignals();
   Encoder encoder;

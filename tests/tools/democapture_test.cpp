@@ -1,0 +1,347 @@
+// democapture: the command line, the music clock (the frame loop's own
+// formula), pictures and PNG files, and the tool end to end on the default
+// demo: reference frames, a video ffprobe accepts, clear errors, and nothing
+// half-written left behind.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "Capture.h"
+#include "Demo.h"
+
+namespace dc = democapture;
+
+namespace {
+
+const std::string kTool = std::string(DEMO_BINARY_DIR) + "/tools/democapture/democapture";
+const std::string kGen = std::string(DEMO_BINARY_DIR) + "/tools/demogen/demogen";
+const std::string kData = std::string(DEMO_SOURCE_DIR) + "/tests/tools/data";
+
+std::string TempDir(const char* name) {
+  std::string dir = std::string(::testing::TempDir()) + name + "-" + std::to_string(getpid());
+  std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
+  return dir;
+}
+
+// Runs a shell command; returns its exit code and fills *output with what it
+// wrote to standard error (and standard output when asked).
+int Shell(const std::string& command, std::string* output = nullptr) {
+  std::string log = std::string(::testing::TempDir()) + "shell-" + std::to_string(getpid()) + ".txt";
+  int status = std::system((command + " >'" + log + "' 2>&1").c_str());
+  if (output) {
+    std::ifstream in(log);
+    std::stringstream text;
+    text << in.rdbuf();
+    *output = text.str();
+  }
+  std::remove(log.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+bool Parse(std::vector<std::string> args, dc::Options* o, std::string* error) {
+  *o = dc::Options();
+  return dc::ParseOptions(args, o, error);
+}
+
+TEST(CaptureOptions, AcceptsTheDocumentedForms) {
+  dc::Options o;
+  std::string error;
+  ASSERT_TRUE(Parse({"--fps", "30", "--size", "640x480", "--from", "100", "--to", "9000", "--png", "out"}, &o, &error))
+      << error;
+  EXPECT_EQ(o.fps, 30);
+  EXPECT_EQ(o.width, 640);
+  EXPECT_EQ(o.height, 480);
+  EXPECT_EQ(o.from, 100u);
+  EXPECT_EQ(o.to, 9000u);
+  EXPECT_EQ(o.pngDir, "out");
+  ASSERT_TRUE(Parse({"--video", "a.mp4", "--scene", "s.2vef", "--music", "m.mp3"}, &o, &error)) << error;
+  EXPECT_EQ(o.videoFile, "a.mp4");
+  EXPECT_EQ(o.scene, "s.2vef");
+  EXPECT_EQ(o.music, "m.mp3");
+  EXPECT_EQ(o.fps, 25);
+  EXPECT_EQ(o.to, 10000u);
+  ASSERT_TRUE(Parse({"--trace", "5000"}, &o, &error)) << error;
+  EXPECT_EQ(*o.trace, 5000u);
+  ASSERT_TRUE(Parse({"--help"}, &o, &error));
+  EXPECT_TRUE(o.help);
+}
+
+TEST(CaptureOptions, RefusesBadCommandLinesNamingTheProblem) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* mentions;
+  } cases[] = {
+      {{}, "exactly one"},
+      {{"--png", "a", "--video", "b.mp4"}, "exactly one"},
+      {{"--fps", "0", "--png", "a"}, "--fps"},
+      {{"--fps", "25x", "--png", "a"}, "--fps"},
+      {{"--size", "800", "--png", "a"}, "--size"},
+      {{"--size", "8x600", "--png", "a"}, "--size"},
+      {{"--size", "801x600", "--video", "a.mp4"}, "even"},
+      {{"--from", "500", "--to", "500", "--png", "a"}, "--from"},
+      {{"--to", "10001", "--png", "a"}, "--to"},
+      {{"--png"}, "--png"},
+      {{"--png", ""}, "--png"},
+      {{"--frobnicate", "1"}, "--frobnicate"},
+      {{"stray"}, "stray"},
+      {{"--trace", "10", "--png", "a"}, "--trace"},
+  };
+  for (const Case& c : cases) {
+    dc::Options o;
+    std::string error;
+    EXPECT_FALSE(Parse(c.args, &o, &error)) << c.mentions;
+    EXPECT_NE(error.find(c.mentions), std::string::npos) << "'" << error << "' should mention " << c.mentions;
+  }
+}
+
+TEST(MusicClock, FrameTimesAreTheFrameLoopsAndCoverTheMusic) {
+  dc::MusicClock clock;
+  clock.rate = 44100;
+  clock.channels = 2;
+  clock.lengthBytes = 3048192u * 4u;  // the default soundtrack: 69.12 s
+  for (uint64_t k : {0ull, 1ull, 2ull, 863ull, 1727ull}) {
+    uint32_t position = uint32_t(k * 1764 * 4);
+    EXPECT_EQ(clock.Position(k, 25), position);
+    EXPECT_EQ(clock.TimeOf(k, 25), DemoTimeFromPosition(position, float(clock.lengthBytes)));
+  }
+  uint64_t first = 99, end = 0;
+  clock.Range(0, 10000, 25, &first, &end);
+  EXPECT_EQ(first, 0u);
+  EXPECT_EQ(end, 1728u) << "69.12 s at 25 fps";
+  // A span starts at the first frame at or after --from and stops before --to.
+  clock.Range(5000, 5100, 25, &first, &end);
+  EXPECT_GE(clock.TimeOf(first, 25), 5000u);
+  EXPECT_LT(clock.TimeOf(first - 1, 25), 5000u);
+  EXPECT_LT(clock.TimeOf(end - 1, 25), 5100u);
+  EXPECT_GE(clock.TimeOf(end, 25), 5100u);
+  // A rate that does not divide the sample rate: positions stay on whole
+  // sample frames of 4 bytes and never run past the music.
+  clock.Range(0, 10000, 7, &first, &end);
+  EXPECT_EQ(clock.Position(1, 7) % 4, 0u);
+  EXPECT_LT(clock.Position(end - 1, 7), clock.lengthBytes);
+  EXPECT_GE(clock.Position(end, 7), clock.lengthBytes);
+  // Mono: 2 bytes per sample frame.
+  clock.channels = 1;
+  EXPECT_EQ(clock.Position(1, 25), 1764u * 2u);
+}
+
+TEST(CaptureImage, ConvertsScalesAndRoundTripsPng) {
+  const uint16_t pixels[4] = {0xFFFF, 0xF800, 0x07E0, 0x0841};
+  dc::Image image;
+  dc::Rgb565ToRgb(pixels, 2, 2, 4, &image);
+  const uint8_t expected[12] = {255, 255, 255, 255, 0, 0, 0, 255, 0, 8, 8, 8};
+  ASSERT_EQ(image.rgb.size(), 12u);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(image.rgb[size_t(i)], expected[i]) << "byte " << i;
+
+  // Halving a black/white column pattern averages each pair.
+  dc::Image stripes;
+  stripes.width = 4;
+  stripes.height = 2;
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 4; ++x)
+      for (int c = 0; c < 3; ++c) stripes.rgb.push_back(x % 2 ? 200 : 0);
+  dc::Image half = dc::Scale(stripes, 2, 1);
+  ASSERT_EQ(half.rgb.size(), 6u);
+  for (uint8_t v : half.rgb) EXPECT_EQ(v, 100);
+  EXPECT_EQ(dc::Scale(stripes, 4, 2).rgb, stripes.rgb);
+
+  std::string dir = TempDir("png");
+  std::string error;
+  ASSERT_TRUE(dc::WritePng(dir + "/a.png", image, 1, &error)) << error;
+  dc::Image back;
+  ASSERT_TRUE(dc::ReadPng(dir + "/a.png", &back, &error)) << error;
+  EXPECT_EQ(back.width, 2);
+  EXPECT_EQ(back.height, 2);
+  EXPECT_EQ(back.rgb, image.rgb);
+  EXPECT_FALSE(Exists(dir + "/a.png.partial"));
+  // A folder that does not exist: the message names the file.
+  EXPECT_FALSE(dc::WritePng(dir + "/missing/b.png", image, 1, &error));
+  EXPECT_NE(error.find(dir + "/missing/b.png"), std::string::npos) << error;
+  // Not a PNG.
+  std::ofstream(dir + "/c.png") << "not a picture";
+  EXPECT_FALSE(dc::ReadPng(dir + "/c.png", &back, &error));
+  EXPECT_NE(error.find("c.png"), std::string::npos) << error;
+}
+
+// Compares a captured frame with a stored reference of the same size: the
+// frame must not be blank, and must match within a tolerance that a change of
+// text rendering or of rounding in the rasterizer does not exceed.
+void ExpectLikeReference(const std::string& framePath, const std::string& referencePath) {
+  dc::Image frame, reference;
+  std::string error;
+  ASSERT_TRUE(dc::ReadPng(framePath, &frame, &error)) << error;
+  ASSERT_TRUE(dc::ReadPng(referencePath, &reference, &error)) << error;
+  ASSERT_EQ(frame.width, reference.width);
+  ASSERT_EQ(frame.height, reference.height);
+  // Not blank: many different colours, not just the background.
+  double mean = 0, square = 0;
+  for (uint8_t v : frame.rgb) {
+    mean += v;
+    square += double(v) * v;
+  }
+  mean /= double(frame.rgb.size());
+  double deviation = std::sqrt(square / double(frame.rgb.size()) - mean * mean);
+  EXPECT_GT(deviation, 20.0) << framePath << " looks blank";
+  double difference = 0;
+  size_t far = 0;
+  for (size_t i = 0; i < frame.rgb.size(); ++i) {
+    int d = std::abs(int(frame.rgb[i]) - int(reference.rgb[i]));
+    difference += d;
+    if (d > 64) ++far;
+  }
+  difference /= double(frame.rgb.size());
+  EXPECT_LT(difference, 4.0) << framePath << " differs from " << referencePath;
+  EXPECT_LT(double(far) / double(frame.rgb.size()), 0.02) << framePath << " differs from " << referencePath;
+}
+
+// The default demo at 10 %, 50 % and 90 %, at 200 x 150 (one frame each at
+// 1 fps: frames 7, 35 and 62 of the 69.12 s piece).
+TEST(Capture, DefaultDemoFramesMatchTheirReferences) {
+  std::string dir = TempDir("default");
+  ASSERT_EQ(Shell(kGen + " '" + dir + "'"), 0);
+  std::string out;
+  ASSERT_EQ(Shell("cd '" + dir + "' && " + kTool + " --fps 1 --size 200x150 --from 900 --to 1100 --png f10", &out), 0)
+      << out;
+  ASSERT_EQ(Shell("cd '" + dir + "' && " + kTool + " --fps 1 --size 200x150 --from 4950 --to 5100 --png f50", &out),
+            0)
+      << out;
+  ASSERT_EQ(Shell("cd '" + dir + "' && " + kTool + " --fps 1 --size 200x150 --from 8950 --to 9100 --png f90", &out),
+            0)
+      << out;
+  ExpectLikeReference(dir + "/f10/frame00007.png", kData + "/default_10.png");
+  ExpectLikeReference(dir + "/f50/frame00035.png", kData + "/default_50.png");
+  ExpectLikeReference(dir + "/f90/frame00062.png", kData + "/default_90.png");
+}
+
+double ProbeSeconds(const std::string& file, const std::string& entry, std::string* log) {
+  std::string text;
+  int code = Shell("ffprobe -v error -show_entries " + entry + " -of default=noprint_wrappers=1:nokey=1 '" + file + "'",
+                   &text);
+  *log = text;
+  return code == 0 ? std::atof(text.c_str()) : -1.0;
+}
+
+// A short piece (4 bars, 7.68 s) keeps the video and error checks quick.
+class CaptureShort : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = TempDir("short");
+    ASSERT_EQ(Shell(kGen + " --bars 4 '" + dir_ + "'"), 0);
+  }
+  std::string In(const std::string& args) {
+    return "cd '" + dir_ + "' && " + kTool + " " + args;
+  }
+  std::string dir_;
+};
+
+TEST_F(CaptureShort, VideoLastsAsLongAsTheMusicAndProbesClean) {
+  std::string out, log;
+  ASSERT_EQ(Shell(In("--fps 10 --size 160x120 --video clip.mp4"), &out), 0) << out;
+  EXPECT_TRUE(Exists(dir_ + "/clip.mp4"));
+  EXPECT_FALSE(Exists(dir_ + "/clip.mp4.partial"));
+  const double music = 4 * 84672 / 44100.0;  // 7.68 s
+  double format = ProbeSeconds(dir_ + "/clip.mp4", "format=duration", &log);
+  EXPECT_NEAR(format, music, 1.0 / 10) << log;
+  double video = ProbeSeconds(dir_ + "/clip.mp4", "stream=duration -select_streams v:0", &log);
+  EXPECT_NEAR(video, music, 1.0 / 10) << log;
+  std::string errors;
+  EXPECT_EQ(Shell("(ffprobe -v error -show_streams '" + dir_ + "/clip.mp4' >/dev/null)", &errors), 0);
+  EXPECT_EQ(errors, "");
+}
+
+TEST_F(CaptureShort, ClearErrorsAndNothingHalfWritten) {
+  std::string out;
+  EXPECT_EQ(Shell(In("--scene nothere.2vef --png f"), &out), 1);
+  EXPECT_NE(out.find("nothere.2vef"), std::string::npos) << out;
+  EXPECT_EQ(Shell(In("--music nothere.mp3 --png f"), &out), 1);
+  EXPECT_NE(out.find("nothere.mp3"), std::string::npos) << out;
+  // A file that is not music, and one that is not a scene.
+  EXPECT_EQ(Shell(In("--music scene.2vef --png f"), &out), 1);
+  EXPECT_NE(out.find("scene.2vef"), std::string::npos) << out;
+  EXPECT_NE(out.find("refused"), std::string::npos) << out;
+  std::ofstream(dir_ + "/bad.2vef") << "0123";
+  EXPECT_EQ(Shell(In("--scene bad.2vef --png f"), &out), 1);
+  EXPECT_NE(out.find("bad.2vef"), std::string::npos) << out;
+  // No ffmpeg on the path.
+  EXPECT_EQ(Shell("cd '" + dir_ + "' && PATH=/nonexistent " + kTool + " --video v.mp4", &out), 1);
+  EXPECT_NE(out.find("ffmpeg"), std::string::npos) << out;
+  // Unwritable output.
+  EXPECT_EQ(Shell(In("--video nodir/v.mp4"), &out), 1);
+  EXPECT_NE(out.find("nodir/v.mp4"), std::string::npos) << out;
+  std::ofstream(dir_ + "/plain") << "x";
+  EXPECT_EQ(Shell(In("--png plain"), &out), 1);
+  EXPECT_NE(out.find("plain"), std::string::npos) << out;
+  // Bad command line: usage exit code.
+  EXPECT_EQ(Shell(In("--fps 0 --png f"), &out), 2);
+  EXPECT_FALSE(Exists(dir_ + "/v.mp4.partial"));
+  EXPECT_FALSE(Exists(dir_ + "/f"));
+}
+
+TEST_F(CaptureShort, InterruptLeavesNoPartialVideo) {
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (chdir(dir_.c_str()) != 0) _exit(99);
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDERR_FILENO);
+    dup2(null, STDOUT_FILENO);
+    execl(kTool.c_str(), kTool.c_str(), "--fps", "60", "--video", "stop.mp4", static_cast<char*>(nullptr));
+    _exit(98);
+  }
+  // Wait until the capture is under way, then interrupt it.
+  for (int i = 0; i < 200 && !Exists(dir_ + "/stop.mp4.partial"); ++i) usleep(20000);
+  usleep(300000);
+  kill(child, SIGINT);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  // Either it was interrupted (130) or it had already finished (0).
+  if (WEXITSTATUS(status) == 130) {
+    EXPECT_FALSE(Exists(dir_ + "/stop.mp4"));
+  } else {
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+  EXPECT_FALSE(Exists(dir_ + "/stop.mp4.partial"));
+  EXPECT_FALSE(Exists(dir_ + "/stop.mp4.partial.log"));
+}
+
+TEST_F(CaptureShort, TracePrintsEveryFlushAndPrint) {
+  std::string out;
+  ASSERT_EQ(Shell(In("--trace 5000 2>/dev/null"), &out), 0);
+  EXPECT_NE(out.find("Frame time=5000"), std::string::npos);
+  EXPECT_NE(out.find("Print colour=0x000000 x=0 y=0 text=\"5000\""), std::string::npos) << out.substr(0, 400);
+  // Each Flush line announces n triangles, followed by exactly 3n vertex lines.
+  std::istringstream lines(out);
+  std::string line;
+  int flushes = 0, expected = 0, vertices = 0;
+  while (std::getline(lines, line)) {
+    int t0, t1, n;
+    if (std::sscanf(line.c_str(), "Flush textures=%d,%d triangles=%d", &t0, &t1, &n) == 3) {
+      EXPECT_EQ(vertices, expected);
+      ++flushes;
+      expected = 3 * n;
+      vertices = 0;
+    } else if (line.rfind("  [", 0) == 0) {
+      ++vertices;
+    }
+  }
+  EXPECT_EQ(vertices, expected);
+  EXPECT_GT(flushes, 3);
+}
+
+}  // namespace
