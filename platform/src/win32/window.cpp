@@ -141,11 +141,8 @@ SIZE ClientSize(const Window& w) {
       if (width > 0 && height > 0) return SIZE{width, height};
     }
     DesktopSize(&width, &height);
-    if (!FullscreenForm(w)) {
-      RECT in = Insets(w.style);
-      width -= in.left + in.right;
-      height -= in.top + in.bottom;
-    }
+    // A maximised window's borders lie off the screen; only the caption remains.
+    if (!FullscreenForm(w) && HasCaption(w.style)) height -= kCaptionHeight;
     return SIZE{std::max(width, 0), std::max(height, 0)};
   }
   RECT in = Insets(w.style);
@@ -157,8 +154,8 @@ SIZE ClientSize(const Window& w) {
 POINT ClientOrigin(const Window& w) {
   if (w.minimized) return POINT{-32000, -32000};
   if (FullscreenForm(w)) return POINT{0, 0};
+  if (w.maximized) return POINT{0, HasCaption(w.style) ? kCaptionHeight : 0};
   RECT in = Insets(w.style);
-  if (w.maximized) return POINT{0, in.top - in.bottom};
   return POINT{w.outer.left + in.left, w.outer.top + in.top};
 }
 
