@@ -48,8 +48,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kRefreshPeriod = std::chrono::nanoseconds(1000000000 / 60);
-// A present that returns sooner than this did not wait for a vertical blank.
-constexpr auto kBlockedPresent = std::chrono::milliseconds(1);
+// With vsync the display sets the pace; the pacer only stops a renderer that
+// claims vsync but does not wait (as on a virtual X server) from running away,
+// and leaves this much room so that it never makes a real vsync miss a blank.
+constexpr auto kVsyncSlack = std::chrono::milliseconds(2);
 
 struct View {
   SDL_Window* window = nullptr;
@@ -59,6 +61,7 @@ struct View {
   Uint32 textureFormat = 0;
   bool fullscreen = false;
   bool shown = false;
+  bool vsync = false;  // presents wait for the display's vertical blank
 };
 
 class SdlHost final : public Host, public DesktopBackend {
@@ -85,13 +88,12 @@ class SdlHost final : public Host, public DesktopBackend {
   void Present(HWND window, const Picture& picture, bool waitForVerticalBlank) override {
     SyncWindows();
     View* view = Target(window);
-    bool blocked = false;
+    bool vsync = false;
     if (view != nullptr && view->renderer != nullptr && Upload(*view, picture)) {
-      auto start = Clock::now();
       Draw(*view);
-      blocked = Clock::now() - start >= kBlockedPresent;
+      vsync = view->vsync;
     }
-    if (waitForVerticalBlank) Pace(blocked);
+    if (waitForVerticalBlank) Pace(vsync);
     PumpDesktopEvents();
   }
 
@@ -206,6 +208,12 @@ class SdlHost final : public Host, public DesktopBackend {
     if (v.renderer == nullptr) {
       std::fprintf(stderr, "display: cannot draw into the window (%s)\n", SDL_GetError());
     } else {
+      SDL_RendererInfo info;
+      const char* driver = SDL_GetCurrentVideoDriver();
+      const bool virtualDisplay = driver != nullptr && (std::strcmp(driver, "dummy") == 0 ||
+                                                        std::strcmp(driver, "offscreen") == 0);
+      v.vsync = !virtualDisplay && SDL_GetRendererInfo(v.renderer, &info) == 0 &&
+                (info.flags & SDL_RENDERER_PRESENTVSYNC) != 0;
       SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
       SDL_SetRenderDrawColor(v.renderer, 0, 0, 0, 255);
       SDL_RenderClear(v.renderer);
@@ -290,10 +298,15 @@ class SdlHost final : public Host, public DesktopBackend {
     SDL_RenderPresent(v.renderer);
   }
 
-  // Holds presentation to 60 Hz when the present did not wait for the display.
-  void Pace(bool blocked) {
+  // Holds presentation to 60 Hz: exactly without vsync, loosely with it.
+  void Pace(bool vsync) {
     auto now = Clock::now();
-    if (blocked || now > nextFrame_ + kRefreshPeriod) {
+    if (vsync) {
+      if (now < nextFrame_) std::this_thread::sleep_until(nextFrame_);
+      nextFrame_ = Clock::now() + kRefreshPeriod - kVsyncSlack;
+      return;
+    }
+    if (now > nextFrame_ + kRefreshPeriod) {  // late by a frame or more: start afresh
       nextFrame_ = now + kRefreshPeriod;
       return;
     }
