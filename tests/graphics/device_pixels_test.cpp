@@ -288,6 +288,63 @@ TEST_F(DevicePixels, BadCallsFailCleanly) {
   EXPECT_EQ(At(Pixels(), 0, 0), 0xFFFF);
 }
 
+// Other formats take the general path: a 32-bit XRGB target keeps 8 bits per
+// channel, and a D24S8 z-buffer gets round(z * 0xFFFFFF) in its depth bits
+// with the stencil bits left alone.
+TEST_F(DevicePixels, OtherTargetAndDepthFormats) {
+  ASSERT_EQ(DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&dd_), IID_IDirectDraw7, nullptr), DD_OK);
+  ASSERT_EQ(dd_->SetCooperativeLevel(nullptr, DDSCL_NORMAL), DD_OK);
+  DDSURFACEDESC2 d = Desc();
+  d.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
+  d.dwWidth = d.dwHeight = 4;
+  d.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE;
+  d.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
+  d.ddpfPixelFormat.dwFlags = DDPF_RGB;
+  d.ddpfPixelFormat.dwRGBBitCount = 32;
+  d.ddpfPixelFormat.dwRBitMask = 0xFF0000;
+  d.ddpfPixelFormat.dwGBitMask = 0x00FF00;
+  d.ddpfPixelFormat.dwBBitMask = 0x0000FF;
+  ASSERT_EQ(dd_->CreateSurface(&d, &target_, nullptr), DD_OK);
+  std::vector<DDPIXELFORMAT> formats;
+  ASSERT_EQ(dd_->QueryInterface(IID_IDirect3D7, reinterpret_cast<void**>(&d3d_)), DD_OK);
+  d3d_->EnumZBufferFormats(IID_IDirect3DRGBDevice, [](LPDDPIXELFORMAT f, LPVOID ctx) -> HRESULT {
+    static_cast<std::vector<DDPIXELFORMAT>*>(ctx)->push_back(*f);
+    return D3DENUMRET_OK;
+  }, &formats);
+  const DDPIXELFORMAT* d24s8 = nullptr;
+  for (const auto& f : formats) {
+    if (f.dwZBufferBitDepth == 32 && f.dwStencilBitDepth == 8) d24s8 = &f;
+  }
+  ASSERT_NE(d24s8, nullptr);
+  DDSURFACEDESC2 z = d;
+  z.ddsCaps.dwCaps = DDSCAPS_ZBUFFER;
+  z.ddpfPixelFormat = *d24s8;
+  ASSERT_EQ(dd_->CreateSurface(&z, &zbuffer_, nullptr), DD_OK);
+  ASSERT_EQ(target_->AddAttachedSurface(zbuffer_), DD_OK);
+  ASSERT_EQ(d3d_->CreateDevice(IID_IDirect3DRGBDevice, target_, &device_), D3D_OK);
+  width_ = height_ = 4;
+
+  DDSURFACEDESC2 l = Desc();
+  ASSERT_EQ(zbuffer_->Lock(nullptr, &l, DDLOCK_WAIT, nullptr), DD_OK);
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 4; ++x) reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(l.lpSurface) + y * l.lPitch)[x] = 0xAB000000;
+  }
+  zbuffer_->Unlock(nullptr);
+  ASSERT_EQ(device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 0.5f, 0), D3D_OK);
+  device_->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
+  Draw({P(0, 0, 0.25f, 1, 0x123456), P(4, 0, 0.25f, 1, 0x123456), P(0, 4, 0.25f, 1, 0x123456)});
+  ASSERT_EQ(target_->Lock(nullptr, &l, DDLOCK_WAIT, nullptr), DD_OK);
+  const uint32_t color = *static_cast<uint32_t*>(l.lpSurface);
+  target_->Unlock(nullptr);
+  ASSERT_EQ(zbuffer_->Lock(nullptr, &l, DDLOCK_WAIT, nullptr), DD_OK);
+  const uint32_t drawn = static_cast<uint32_t*>(l.lpSurface)[0];
+  const uint32_t cleared = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(l.lpSurface) + 3 * l.lPitch)[3];
+  zbuffer_->Unlock(nullptr);
+  EXPECT_EQ(color, 0x00123456u);
+  EXPECT_EQ(drawn, 0xAB400000u);    // round(0.25 * 0xFFFFFF) = 0x400000
+  EXPECT_EQ(cleared, 0xAB800000u);  // round(0.5 * 0xFFFFFF) = 0x800000
+}
+
 TEST_F(DevicePixels, ZBufferFormatsListDepthStencilBeforePlainDepth) {
   Make(4, 4);
   std::vector<DDPIXELFORMAT> formats;
