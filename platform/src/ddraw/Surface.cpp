@@ -282,8 +282,9 @@ HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT source
     const RECT srcFull{0, 0, src->width_, src->height_};
     const RECT from = sourceRect != nullptr ? *sourceRect : srcFull;
     if (!Inside(from, src->width_, src->height_)) return DDERR_INVALIDRECT;
-    if (src->IsZBuffer() != IsZBuffer()) return DDERR_INVALIDPIXELFORMAT;
     const int sbpp = BytesPerPixel(src->format_);
+    // Colour converts between RGB formats; depth copies only between equal formats.
+    if (src->IsZBuffer() != IsZBuffer() || (IsZBuffer() && sbpp != bpp)) return DDERR_INVALIDPIXELFORMAT;
     // A blit within one surface reads from a copy, so overlapping rectangles stay intact.
     std::vector<uint8_t> copy;
     const uint8_t* sp = src->Pixels();
