@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -189,6 +190,44 @@ TEST_F(AudioTest, OutputIsHandedExactlyTheDecodedBytesAndRepeatsThem) {
   EXPECT_TRUE(std::equal(pcm.begin(), pcm.end(), out.begin() + static_cast<ptrdiff_t>(start)));
   EXPECT_TRUE(std::equal(pcm.begin(), pcm.end(),
                          out.begin() + static_cast<ptrdiff_t>(start + pcm.size())));
+}
+
+TEST_F(AudioTest, AMonoStreamAtHalfTheRatePlaysAtItsOwnSpeedOnBothChannels) {
+  const std::string mp3 = MakeTone("conv", 22050, 1, 22050);  // 1 s
+  const std::string capture = TempPath("conv.raw");
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", capture.c_str(), 1);
+  setenv("SDL_DISKAUDIODELAY", "0", 1);
+  ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr));
+  HSTREAM s = BASS_StreamCreateFile(FALSE, mp3.c_str(), 0, 0, 0);
+  ASSERT_NE(s, 0u);
+  ASSERT_TRUE(BASS_StreamPlay(s, FALSE, 0));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < deadline) {
+    struct stat st{};
+    if (::stat(capture.c_str(), &st) == 0 && st.st_size > 4 * 44100 * 3) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  standin::AudioShutdown();
+  unsetenv("SDL_AUDIODRIVER");
+  std::ifstream f(capture, std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  std::remove(capture.c_str());
+  std::remove(mp3.c_str());
+  std::vector<int16_t> out(bytes.size() / 2);
+  std::memcpy(out.data(), bytes.data(), out.size() * 2);
+  // The sound lasts one second of output frames, and left equals right.
+  size_t first = out.size(), last = 0;
+  for (size_t i = 0; i + 1 < out.size(); i += 2) {
+    EXPECT_EQ(out[i], out[i + 1]) << "frame " << i / 2;
+    if (out[i] != 0) {
+      first = std::min(first, i / 2);
+      last = i / 2;
+    }
+    if (::testing::Test::HasFailure()) break;
+  }
+  ASSERT_LT(first, last);
+  EXPECT_NEAR(static_cast<double>(last - first + 1), 44100.0, 64.0);
 }
 
 TEST_F(AudioTest, FailuresReturnTheLibrarysErrorValuesAndNameTheFile) {
