@@ -6,6 +6,8 @@
 
 #include <bass.h>
 
+#include <vector>
+
 #include "3d/D3DRenderer.h"
 #include "3d/Scene.h"
 #include "DebugPrint.h"
@@ -71,7 +73,10 @@ bool DemoStartUp(DemoRun& run) {
   BASS_Init(-1, 44100, 0, GetForegroundWindow());
 
   // Only a second run in one process (the driver's tests) finds a scene here.
-  delete LoadedScene;
+  // Scenes are never freed (the textures' records outlive their Array), so the
+  // earlier one is kept reachable too.
+  static std::vector<Scene*>* earlierScenes = new std::vector<Scene*>;  // never destroyed
+  if (LoadedScene) earlierScenes->push_back(LoadedScene);
   LoadedScene = new Scene();
   LoadedScene->importFile(kSceneFileName);
   if (!LoadedScene->isPlayable()) {

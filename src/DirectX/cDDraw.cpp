@@ -201,13 +201,11 @@ cDDraw::~cDDraw() {
     PrimarySurface->Release();
     PrimarySurface = NULL;
   }
-  if (Fullscreen && BackBufferCount != 0) {
-    BackSurface = NULL;  // part of the flip chain, released with the primary
-  } else {
-    // Our own off-screen surface (windowed, or fullscreen without a chain).
-    if (BackSurface) BackSurface->Release();
-    BackSurface = NULL;
-  }
+  // Windowed it is our own surface. In a flip chain it is the chain's, but
+  // GetAttachedSurface gave us a reference of our own, which must be returned
+  // too or the back buffer outlives the display.
+  if (BackSurface) BackSurface->Release();
+  BackSurface = NULL;
   if (DirectDraw) {
     DirectDraw->Release();
     DirectDraw = NULL;

@@ -693,9 +693,19 @@ TEST_F(DeviceLayerDeathTest, ReleaseTestsEndTheProcessWithCodeOne) {
 
 TEST_F(DeviceLayer, TearDownWritesTheFourLinesInOrder) {
   MakeFullscreen();
+  // Every reference the layer took is returned: ours is the last one left.
+  LPDIRECTDRAWSURFACE7 back = renderer->BackSurface;
+  LPDIRECTDRAWSURFACE7 texture = NULL;
+  BYTE image[4 * 4 * 3] = {};
+  renderer->LoadTexture(4, 4, image);
+  texture = renderer->Textures[0].Surface;
+  back->AddRef();
+  texture->AddRef();
   Renderer* base = renderer;
   renderer = 0;
   std::string log = CaptureLog([&] { delete base; });
+  EXPECT_EQ(back->Release(), 0u);
+  EXPECT_EQ(texture->Release(), 0u);
   EXPECT_EQ(log,
             "\nD3DRenderer destruktor\nRenderer destruktor\ncDirect3D destruktor\ncDDraw "
             "destructor");
