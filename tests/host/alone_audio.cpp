@@ -1,0 +1,2 @@
+// standin/audio.h compiles on its own.
+#include "standin/audio.h"

@@ -1,0 +1,2 @@
+// standin/desktop.h compiles on its own.
+#include "standin/desktop.h"
