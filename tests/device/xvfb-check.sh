@@ -34,6 +34,7 @@ find_window() {
 failed=0
 
 # 1. Screenshot mid-run, then Escape.
+start=$(date +%s.%N)
 (cd "$content" && exec "$demo") 2>"$out/escape-run.log" &
 pid=$!
 window=$(find_window) || { echo "xvfb-check: no demo window" >&2; kill $pid; exit 1; }
@@ -43,10 +44,12 @@ xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus "$win
 xdotool keydown Escape; sleep 0.3; xdotool keyup Escape
 wait $pid
 code=$?
-echo "xvfb-check: Escape -> exit code $code (screenshot $out/mid-run.png)"
+elapsed=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
+echo "xvfb-check: Escape -> exit code $code after ${elapsed} s (screenshot $out/mid-run.png)"
 [ "$code" -eq 0 ] || failed=1
 
 # 2. A close request from the desktop.
+start=$(date +%s.%N)
 (cd "$content" && exec "$demo") 2>"$out/close-run.log" &
 pid=$!
 window=$(find_window) || { echo "xvfb-check: no demo window" >&2; kill $pid; exit 1; }
@@ -54,6 +57,7 @@ sleep 1.5
 "$out/xclose" "$window"
 wait $pid
 code=$?
-echo "xvfb-check: close request -> exit code $code"
+elapsed=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
+echo "xvfb-check: close request -> exit code $code after ${elapsed} s of a $(basename "$content") run"
 [ "$code" -eq 0 ] || failed=1
 exit $failed
