@@ -272,16 +272,17 @@ TEST(Refusal, MissingFile) {
 TEST(Refusal, MoreThanAMillionObjectKeys) {
   // 1,000,001 minimal object keys (no matrix): the last one is one too many.
   BaseScene base(2, false);
-  base.w.header.objectKeys = 0;
+  base.w.header.objectKeys = SceneFormat::kMaxObjectKeys;  // as many as fit: no growth
   std::vector<uint8_t> bytes = base.w.bytes();
   const int32_t n = SceneFormat::kMaxObjectKeys + 1;
-  bytes.reserve(bytes.size() + 18u * n);
-  for (int32_t i = 0; i < n; ++i) {
+  const size_t start = bytes.size();
+  bytes.resize(start + 18u * n);
+  uint8_t* p = bytes.data() + start;
+  for (int32_t i = 0; i < n; ++i, p += 18) {
     const int32_t fields[4] = {100 + i, i < n / 2 ? 0 : 1, 0, base.mesh};
-    bytes.push_back(SceneFormat::kKey);
-    bytes.push_back(SceneFormat::kKeyObject | SceneFormat::kKeyNoMatrix);
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(fields);
-    bytes.insert(bytes.end(), p, p + 16);
+    p[0] = SceneFormat::kKey;
+    p[1] = SceneFormat::kKeyObject | SceneFormat::kKeyNoMatrix;
+    std::memcpy(p + 2, fields, 16);
   }
   // Record indices up to 1,000,100 must be inside the table.
   uint32_t tableSize = 100 + n;
