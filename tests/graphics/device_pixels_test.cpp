@@ -244,6 +244,13 @@ TEST_F(Textured, ModulationByDiffuse) {
   device_->SetTexture(0, nullptr);
   DrawQuad(0x0000FF00);
   EXPECT_EQ(At(Pixels(), 1, 1), kGreen565);
+  // Without a texture the texture argument is white: selecting it gives white.
+  device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  DrawQuad(0x0000FF00);
+  EXPECT_EQ(At(Pixels(), 1, 1), 0xFFFF);
+  device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2);
+  DrawQuad(0x0000FF00);
+  EXPECT_EQ(At(Pixels(), 1, 1), kGreen565);
   tex->Release();
 }
 

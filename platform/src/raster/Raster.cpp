@@ -223,7 +223,11 @@ bool FastSupported(const Target& target, const State& st, const Texture* tex) {
     if (f.bytes != 2 || f.mask != 0xFFFF || f.shift != 0) return false;
     if (st.depthFunc != Compare::LessEqual) return false;
   }
-  if (tex != nullptr && st.colorOp != ColorOp::Diffuse) {
+  if (tex == nullptr) {
+    // White times the diffuse colour is the diffuse colour; other operations need the white.
+    return st.colorOp == ColorOp::Diffuse || st.colorOp == ColorOp::Modulate;
+  }
+  if (st.colorOp != ColorOp::Diffuse) {
     if (st.colorOp != ColorOp::Texture && st.colorOp != ColorOp::Modulate) return false;
     if (tex->padded == nullptr || tex->format != ColorFormat::RGB565) return false;
     if (st.addressU != Address::Wrap || st.addressV != Address::Wrap) return false;

@@ -92,8 +92,8 @@ void BuildPaddedTexture(const Texture& texture, std::vector<uint16_t>& out);
 
 // How a pixel's colour is made (texture stage 0).
 enum class ColorOp {
-  Diffuse,   // the diffuse colour (no texture, or DISABLE, or SELECTARG2 = CURRENT)
-  Texture,   // the texel (SELECTARG1 = TEXTURE)
+  Diffuse,   // the diffuse colour (DISABLE, or SELECTARG2 = CURRENT)
+  Texture,   // the texel (SELECTARG1 = TEXTURE); white without a texture
   Modulate,  // texel x diffuse
   Modulate2x,
   Modulate4x,

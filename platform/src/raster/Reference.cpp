@@ -123,7 +123,8 @@ int ColorChannel(float valueQ, float w) {
 
 void ReferenceTriangle(const Target& target, const State& st, const Texture* tex, const Setup& s,
                        uint64_t* covered) {
-  const bool useTexture = tex != nullptr && st.colorOp != ColorOp::Diffuse;
+  // Without a texture the texture argument reads as white.
+  const bool combine = st.colorOp != ColorOp::Diffuse;
   const DepthFormat& df = target.depthFormat;
   const bool depth = st.depthTest && target.depth != nullptr && df.bytes != 0;
   float row[Setup::kPlanes];
@@ -166,10 +167,13 @@ void ReferenceTriangle(const Target& target, const State& st, const Texture* tex
             ColorChannel(row[Setup::kGQ] + s.dx[Setup::kGQ] * fx, w),
             ColorChannel(row[Setup::kBQ] + s.dx[Setup::kBQ] * fx, w)};
       Rgb out = d;
-      if (useTexture) {
-        const float u = (row[Setup::kUQ] + s.dx[Setup::kUQ] * fx) * w;
-        const float v = (row[Setup::kVQ] + s.dx[Setup::kVQ] * fx) * w;
-        const Rgb t = Sample(*tex, st, s.linear, u, v);
+      if (combine) {
+        Rgb t{255, 255, 255};
+        if (tex != nullptr) {
+          const float u = (row[Setup::kUQ] + s.dx[Setup::kUQ] * fx) * w;
+          const float v = (row[Setup::kVQ] + s.dx[Setup::kVQ] * fx) * w;
+          t = Sample(*tex, st, s.linear, u, v);
+        }
         switch (st.colorOp) {
           case ColorOp::Texture: out = t; break;
           case ColorOp::Modulate:
