@@ -7,6 +7,7 @@
 #include "GraphicsTest.h"
 #include "standin/graphics.h"
 #include "standin/host.h"
+#include "win32/desktop.h"
 
 namespace graphics_test {
 namespace {
@@ -18,6 +19,7 @@ class RecordingHost : public standin::Host {
     HWND window;
     int width, height;
     uint16_t firstPixel;
+    uint16_t lastPixelOfFirstRow;
     bool vsync;
   };
   void SetDisplayMode(int w, int h, int bits) override {
@@ -31,9 +33,12 @@ class RecordingHost : public standin::Host {
     *bits = bits_;
   }
   void Present(HWND window, const standin::Picture& p, bool vsync) override {
-    uint16_t first = 0;
-    if (p.width > 0 && p.height > 0) first = *static_cast<const uint16_t*>(p.pixels);
-    shown.push_back(Shown{window, p.width, p.height, first, vsync});
+    uint16_t first = 0, last = 0;
+    if (p.width > 0 && p.height > 0) {
+      first = static_cast<const uint16_t*>(p.pixels)[0];
+      last = static_cast<const uint16_t*>(p.pixels)[p.width - 1];
+    }
+    shown.push_back(Shown{window, p.width, p.height, first, last, vsync});
   }
   std::vector<Shown> shown;
   int w_ = 0, h_ = 0, bits_ = 0;
@@ -344,6 +349,22 @@ TEST_F(DirectDrawTest, WindowedBlitIsClippedToTheClientArea) {
   EXPECT_EQ(PixelAt(primary, tl.x, tl.y), 0xFFFF);
   EXPECT_EQ(PixelAt(primary, tl.x - 1, tl.y), 0x0000);
   EXPECT_EQ(PixelAt(primary, br.x, br.y - 1), 0x0000);
+
+  // A window reaching beyond the primary surface still shows its whole client area.
+  DDSURFACEDESC2 pd = Desc();
+  ASSERT_EQ(primary->GetSurfaceDesc(&pd), DD_OK);
+  standin::DesktopMoved(window, static_cast<int>(pd.dwWidth) - 50, 50);
+  ASSERT_TRUE(GetClientRect(window, &client));
+  POINT at{0, 0};
+  ClientToScreen(window, &at);
+  RECT moved{at.x, at.y, at.x + client.right, at.y + client.bottom};
+  host_.shown.clear();
+  ASSERT_EQ(primary->Blt(&moved, back, nullptr, DDBLT_WAIT, nullptr), DD_OK);
+  ASSERT_EQ(host_.shown.size(), 1u);
+  EXPECT_EQ(at.x, static_cast<LONG>(pd.dwWidth) - 50);
+  EXPECT_EQ(host_.shown[0].width, client.right);
+  EXPECT_EQ(host_.shown[0].firstPixel, 0xFFFF);
+  EXPECT_EQ(host_.shown[0].lastPixelOfFirstRow, 0xFFFF);
   back->Release();
   primary->Release();
   DestroyWindow(window);

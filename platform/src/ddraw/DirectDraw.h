@@ -91,7 +91,10 @@ class Surface final : public IDirectDrawSurface7 {
   // The surfaces that GetAttachedSurface searches, in order.
   std::vector<Surface*> Attachments() const;
   void Present(bool waitForVerticalBlank);
+  // The clipper window's client area in screen coordinates; false without one.
   bool ClipperRect(RECT* rect) const;
+  // As ClipperRect, for a primary surface shown in a window (not a flip chain).
+  bool WindowArea(RECT* client) const;
 
   ULONG refs_ = 1;
   DirectDraw* owner_;
@@ -107,6 +110,7 @@ class Surface final : public IDirectDrawSurface7 {
   std::vector<Surface*> attached_;  // explicitly attached (z-buffers), one reference each
   std::vector<Surface*> chain_;     // on a front surface: its back buffers, one reference each
   Surface* front_ = nullptr;        // on a back buffer: the chain's front, while it lives
+  std::vector<uint8_t> windowPicture_;  // windowed primary: the client area's picture
   std::vector<uint16_t> padded_;    // texture copy for the fast rasterizer
   uint64_t paddedVersion_ = ~uint64_t{0};
 

@@ -224,25 +224,30 @@ bool Surface::ClipperRect(RECT* rect) const {
   return true;
 }
 
+bool Surface::WindowArea(RECT* client) const {
+  return IsPrimary() && !IsFront() && ClipperRect(client);
+}
+
 void Surface::Present(bool waitForVerticalBlank) {
   Picture picture;
-  picture.format = BytesPerPixel(format_) == 2 ? PixelFormat::RGB565 : PixelFormat::XRGB8888;
-  picture.pitch = Pitch();
-  RECT area{0, 0, width_, height_};
-  HWND window = nullptr;
+  const int bpp = BytesPerPixel(format_);
+  picture.format = bpp == 2 ? PixelFormat::RGB565 : PixelFormat::XRGB8888;
   RECT client;
-  if (!IsFront() && ClipperRect(&client)) {
+  if (WindowArea(&client)) {
     // A windowed primary: what shows is the window's client area.
-    window = clipper_->Window();
-    if (!Intersect(area, client, &area)) {
-      area = RECT{0, 0, 0, 0};
-    }
+    picture.width = std::max<LONG>(client.right - client.left, 0);
+    picture.height = std::max<LONG>(client.bottom - client.top, 0);
+    windowPicture_.resize(static_cast<size_t>(picture.width) * picture.height * bpp);
+    picture.pitch = picture.width * bpp;
+    picture.pixels = windowPicture_.data();
+    CurrentHost().Present(clipper_->Window(), picture, waitForVerticalBlank);
+    return;
   }
-  picture.width = area.right - area.left;
-  picture.height = area.bottom - area.top;
-  picture.pixels = Pixels() + static_cast<ptrdiff_t>(area.top) * Pitch() +
-                   area.left * BytesPerPixel(format_);
-  CurrentHost().Present(window, picture, waitForVerticalBlank);
+  picture.width = width_;
+  picture.height = height_;
+  picture.pitch = Pitch();
+  picture.pixels = Pixels();
+  CurrentHost().Present(nullptr, picture, waitForVerticalBlank);
 }
 
 HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT sourceRect, DWORD flags,
@@ -262,9 +267,10 @@ HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT source
   if (dest.left >= dest.right || dest.top >= dest.bottom) return DDERR_INVALIDRECT;
   RECT clip = full;
   RECT client;
-  if (ClipperRect(&client)) {
+  const bool clipped = ClipperRect(&client);
+  if (clipped) {
     // Through a clipper the blit is cut to the window's client area.
-    if (!Intersect(clip, client, &clip)) clip = RECT{0, 0, 0, 0};
+    clip = client;
   } else if (!Inside(dest, width_, height_)) {
     return DDERR_INVALIDRECT;
   }
@@ -272,11 +278,29 @@ HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT source
   const bool any = Intersect(dest, clip, &area);
   const int bpp = BytesPerPixel(format_);
 
+  // A windowed primary also keeps the picture of the window's client area, so
+  // the part of a window beyond the stand-in's desktop still shows.
+  const bool windowed = clipped && WindowArea(&client);
+  const int pictureWidth = windowed ? std::max<LONG>(client.right - client.left, 0) : 0;
+  if (windowed) {
+    const size_t bytes = static_cast<size_t>(pictureWidth) *
+                         std::max<LONG>(client.bottom - client.top, 0) * bpp;
+    if (windowPicture_.size() != bytes) windowPicture_.assign(bytes, 0);
+  }
+  auto put = [&](LONG x, LONG y, uint32_t value) {
+    if (x >= 0 && y >= 0 && x < width_ && y < height_) {
+      WritePixel(Pixels() + static_cast<ptrdiff_t>(y) * Pitch() + x * bpp, bpp, value);
+    }
+    if (windowed) {
+      const size_t at = (static_cast<size_t>(y - client.top) * pictureWidth + (x - client.left)) * bpp;
+      WritePixel(windowPicture_.data() + at, bpp, value);
+    }
+  };
+
   if (fill) {
     const uint32_t value = bpp == 2 ? (fx->dwFillColor & 0xFFFF) : fx->dwFillColor;
     for (LONG y = area.top; any && y < area.bottom; ++y) {
-      uint8_t* row = Pixels() + static_cast<ptrdiff_t>(y) * Pitch();
-      for (LONG x = area.left; x < area.right; ++x) WritePixel(row + x * bpp, bpp, value);
+      for (LONG x = area.left; x < area.right; ++x) put(x, y, value);
     }
   } else {
     const RECT srcFull{0, 0, src->width_, src->height_};
@@ -298,10 +322,9 @@ HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT source
       // Nearest source pixel: source row from.top + floor((y - dest.top) * sh / dh).
       const int64_t sy = from.top + (y - dest.top) * sh / dh;
       const uint8_t* srow = sp + sy * src->Pitch();
-      uint8_t* drow = Pixels() + static_cast<ptrdiff_t>(y) * Pitch();
       for (LONG x = area.left; x < area.right; ++x) {
         const int64_t sx = from.left + (x - dest.left) * sw / dw;
-        WritePixel(drow + x * bpp, bpp, ConvertPixel(ReadPixel(srow + sx * sbpp, sbpp), sbpp, bpp));
+        put(x, y, ConvertPixel(ReadPixel(srow + sx * sbpp, sbpp), sbpp, bpp));
       }
     }
   }
