@@ -231,6 +231,8 @@ bool Scene::readBytes(void* out, size_t n) {
   st.position += static_cast<uint64_t>(got);
   if (static_cast<size_t>(got) != n) {
     // A short read puts the stream at its end; every later read delivers nothing.
+    // Short of the file's size it is a failed read, not the end of the file.
+    if (st.position < st.fileSize) st.readError = true;
     st.failed = true;
     stream->setstate(std::ios::eofbit | std::ios::failbit);
     return false;
@@ -575,11 +577,12 @@ void Scene::readLight() {
 // The import
 
 void Scene::importFile(const char* name) {
-  fileName = name != nullptr ? name : "";
+  const std::string requested = name != nullptr ? name : "";
   if (importState != nullptr || playable || meshes.count + keys.count + cameras.count > 0) {
-    DebugPrint("\nImport error: %s: the scene already holds an imported file", fileName.c_str());
+    DebugPrint("\nImport error: %s: the scene already holds an imported file", requested.c_str());
     return;
   }
+  fileName = requested;
   refusal.clear();
   std::ifstream* file = new std::ifstream(fileName, std::ios::in | std::ios::binary);
   if (!file->is_open()) {
@@ -718,6 +721,10 @@ void Scene::importStream() {
   stream->close();
   delete stream;
   stream = nullptr;
+  if (st.readError && !st.refused) {
+    refuse(ImportState::kNoRecord, "read failed at byte %llu of %llu", static_cast<unsigned long long>(st.position),
+           static_cast<unsigned long long>(st.fileSize));
+  }
   if (st.refused || !validate()) {
     clear();
     return;

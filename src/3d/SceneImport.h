@@ -58,6 +58,7 @@ struct Scene::ImportState {
   uint64_t position = 0;        // bytes read so far
   int32_t recordTableSize = 0;
   bool failed = false;          // a read came up short: the stream is at its end
+  bool readError = false;       // a read failed before the end of the file
   bool refused = false;
 };
 

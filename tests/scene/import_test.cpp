@@ -305,3 +305,16 @@ TEST(ReaderTest, MeshRunsByteIndicesUVsAndVertexCounts) {
   EXPECT_FLOAT_EQ(m.uvList->coords[0][1], 0.75f);
   EXPECT_FLOAT_EQ(m.uvList->coords[1][1], 1.0f);
 }
+
+TEST(SceneTest, ASecondImportLeavesTheFirstSceneAlone) {
+  Imported r = ImportBytes(vef::TwoFrameSample());
+  ASSERT_TRUE(r.scene->isPlayable());
+  testing::internal::CaptureStderr();
+  r.scene->importFile("/nonexistent/other.2vef");
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(log, "\nImport error: /nonexistent/other.2vef: the scene already holds an imported file");
+  EXPECT_TRUE(r.scene->isPlayable());
+  EXPECT_EQ(r.scene->keys.count, 2);
+  EXPECT_EQ(r.scene->frameCount, 2u);
+  EXPECT_EQ(r.scene->fileName, r.path);
+}
