@@ -334,7 +334,9 @@ void FillDepth(const Target& target, int x0, int y0, int x1, int y1, float z) {
   const uint32_t value = DepthValue(f, z) << f.shift;
   for (int y = y0; y < y1; ++y) {
     uint8_t* row = target.depth + static_cast<ptrdiff_t>(y) * target.depthPitch;
-    if (f.bytes == 2) {
+    if (f.bytes == 2 && f.mask == 0xFFFF) {
+      std::fill_n(reinterpret_cast<uint16_t*>(row) + x0, x1 - x0, static_cast<uint16_t>(value));
+    } else if (f.bytes == 2) {
       auto* p = reinterpret_cast<uint16_t*>(row);
       for (int x = x0; x < x1; ++x) p[x] = static_cast<uint16_t>((p[x] & ~f.mask) | value);
     } else {
