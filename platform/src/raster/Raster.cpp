@@ -98,9 +98,9 @@ int64_t FloorPixel(int64_t v) { return v >> kSubpixelBits; }
 class TriangleSink {
  public:
   TriangleSink(const Target& target, const State& state, const Texture* texture, Scissor scissor,
-               bool fast, uint64_t* covered)
+               bool fast, bool wide, uint64_t* covered)
       : target_(target), state_(state), texture_(texture), scissor_(scissor), fast_(fast),
-        covered_(covered) {}
+        wide_(wide), covered_(covered) {}
 
   void Emit(ScreenVertex a, ScreenVertex b, ScreenVertex c) const {
     int64_t X[3], Y[3];
@@ -184,7 +184,7 @@ class TriangleSink {
     }
 
     if (fast_) {
-      if (CpuHasAvx512()) {
+      if (wide_) {
         FastTriangleAvx512(target_, state_, texture_, s, covered_);
       } else {
         FastTriangleAvx2(target_, state_, texture_, s, covered_);
@@ -200,6 +200,7 @@ class TriangleSink {
   const Texture* texture_;
   Scissor scissor_;
   bool fast_;
+  bool wide_;  // the AVX-512 build of the fast kernel
   uint64_t* covered_;
 };
 
@@ -255,9 +256,10 @@ void DrawTriangleList(const Target& target, const State& state, const Texture* t
                              texture->width > kMaxTextureSize || texture->height > kMaxTextureSize)) {
     texture = nullptr;
   }
-  const bool fast = kernel == Kernel::Auto && CpuHasAvx2() && FastSupported(target, state, texture);
+  const bool fast = kernel != Kernel::Reference && CpuHasAvx2() && FastSupported(target, state, texture);
+  const bool wide = kernel == Kernel::Auto && CpuHasAvx512();
   uint64_t covered = 0;
-  TriangleSink sink(target, state, texture, sc, fast, &covered);
+  TriangleSink sink(target, state, texture, sc, fast, wide, &covered);
 
   const bool clipZ = state.clipping && state.depthTest;
   const float vx0 = static_cast<float>(state.viewX), vy0 = static_cast<float>(state.viewY);

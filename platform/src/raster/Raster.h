@@ -130,7 +130,10 @@ struct Vertex {
 };
 static_assert(sizeof(Vertex) == 28, "FVF 0x144 vertex is 28 bytes");
 
-enum class Kernel { Auto, Reference };
+// Auto: the widest fast kernel the CPU runs (AVX-512, else AVX2) where it
+// supports the state, else the reference. Avx2 forces the AVX2 kernel (for
+// tests on AVX-512 machines); Reference forces the plain kernel.
+enum class Kernel { Auto, Avx2, Reference };
 
 struct Stats {
   uint64_t covered = 0;  // pixel centres covered by drawn triangles, before depth testing
