@@ -168,13 +168,8 @@ void Scene::clear() {
   Empty(uvLists);
   Empty(lights);
   Empty(cameras);
-  if (textures != nullptr) {
-    delete textures;  // its slots hold every texture record
-  } else {
-    for (Texture* t : textureRecords) ReleaseRecord(t);
-  }
+  delete textures;
   textures = nullptr;
-  textureRecords.clear();
   delete[] frameSpans;
   frameSpans = nullptr;
   delete[] recordTable;
@@ -545,7 +540,6 @@ void Scene::readTexture() {
     return;
   }
   textures->Add(texture);
-  textureRecords.push_back(texture);
 }
 
 void Scene::readLight() {

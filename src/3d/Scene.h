@@ -187,7 +187,8 @@ class Scene {
   Array<UVList> uvLists;
   Array<Light> lights;
   Array<Key> cameras;        // entry i is the camera of frame i
-  Array<Texture>* textures;  // dropped by the scene player after upload: delete it and set null
+  Array<Texture>* textures;  // dropped by the scene player after upload: delete it and set null;
+                             // records taken out of its slots first are the taker's to release
   FrameSpan* frameSpans;     // frameCount spans
   uint32_t cameraCount;      // header's camera count
   struct RecordSlot {        // import only
@@ -264,10 +265,6 @@ class Scene {
   ImportState* importState;
   std::string fileName;   // the file being or last imported, for messages
   bool playable;          // set by a successful import
-  // Every Texture record read. The player may empty the `textures` slots and
-  // delete the Array while materials still point at the records; the Scene
-  // then releases the records itself when it goes.
-  std::vector<Texture*> textureRecords;
   std::string refusal;    // reason of the last refusal, "" if none
 
  private:

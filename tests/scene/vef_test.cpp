@@ -107,29 +107,3 @@ TEST(VefdumpTest, ExitCodesAndOutput) {
   EXPECT_EQ(RunVefdump(refused, "--json", &out), 2);
   EXPECT_EQ(out, "");
 }
-
-TEST(SceneTest, TextureRecordsAreReleasedAfterThePlayerDropsTheArray) {
-  BaseScene base;
-  vef::TextureRecord t;
-  t.texels.assign(32 * 32, 0x1234);
-  const int32_t texture = base.w.addTexture(t);
-  base.w.addTexture(t);  // named by no material
-  vef::MaterialRecord m;
-  m.texture = texture;
-  base.w.addMaterial(m);
-  Imported r = ImportBytes(base.w.bytes());
-  ASSERT_TRUE(r.scene->isPlayable()) << r.scene->refusalReason();
-  // What the player does after uploading: empty the slots, free the pixels,
-  // drop the Array. The leak checker sees whether the records are released.
-  Array<Texture>* textures = r.scene->textures;
-  ASSERT_EQ(textures->count, 2);
-  EXPECT_EQ(r.scene->materials.items[1]->texture, textures->items[0]);
-  for (int32_t i = 0; i < textures->capacity; ++i) {
-    if (textures->items[i] == nullptr) continue;
-    delete[] textures->items[i]->pixels;
-    textures->items[i]->pixels = nullptr;
-    textures->items[i] = nullptr;
-  }
-  delete textures;
-  r.scene->textures = nullptr;
-}
