@@ -235,7 +235,9 @@ TEST_F(DirectDrawTest, WindowedBackSurfaceReleasesToZero) {
   EXPECT_EQ(back->Release(), 1u);  // still the device's render target
   EXPECT_EQ(device->Release(), 0u);
   EXPECT_EQ(z->Release(), 0u);
-  EXPECT_EQ(d3d->Release(), 0u);
+  // Direct3D is an interface of the DirectDraw object and counts on it.
+  EXPECT_EQ(Count(dd_), 2u);
+  EXPECT_EQ(d3d->Release(), 1u);
 }
 
 TEST_F(DirectDrawTest, LostSurfacesRefuseWorkUntilRestored) {

@@ -404,9 +404,11 @@ class Device final : public IDirect3DDevice7 {
   std::vector<raster::Vertex> scratch_;
 };
 
+// The Direct3D 7 interface of a DirectDraw object: one object with it, so
+// AddRef and Release count on the DirectDraw object.
 class Direct3D final : public IDirect3D7 {
  public:
-  explicit Direct3D(DirectDraw* dd) : dd_(dd) { dd_->AddRef(); }
+  explicit Direct3D(DirectDraw* dd) : dd_(dd) {}
 
   HRESULT QueryInterface(REFIID riid, LPVOID* object) override {
     if (object == nullptr) return E_POINTER;
@@ -415,16 +417,10 @@ class Direct3D final : public IDirect3D7 {
       *object = static_cast<IDirect3D7*>(this);
       return S_OK;
     }
-    if (riid == IID_IDirectDraw7) return dd_->QueryInterface(riid, object);
-    *object = nullptr;
-    return E_NOINTERFACE;
+    return dd_->QueryInterface(riid, object);
   }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+  ULONG AddRef() override { return dd_->AddRef(); }
+  ULONG Release() override { return dd_->Release(); }
 
   HRESULT CreateDevice(REFCLSID guid, LPDIRECTDRAWSURFACE7 surface,
                        LPDIRECT3DDEVICE7* device) override {
@@ -449,17 +445,16 @@ class Direct3D final : public IDirect3D7 {
     return D3D_OK;
   }
 
+  ~Direct3D() = default;  // with its DirectDraw object (DestroyDirect3D)
+
  private:
-  ~Direct3D() { dd_->Release(); }
-  ULONG refs_ = 1;
   DirectDraw* dd_;
 };
 
 }  // namespace
 
-HRESULT IDirect3DFromDirectDraw(DirectDraw* dd, LPVOID* object) {
-  *object = static_cast<IDirect3D7*>(new Direct3D(dd));
-  return S_OK;
-}
+IDirect3D7* CreateDirect3D(DirectDraw* dd) { return new Direct3D(dd); }
+
+void DestroyDirect3D(IDirect3D7* d3d) { delete static_cast<Direct3D*>(d3d); }
 
 }  // namespace standin

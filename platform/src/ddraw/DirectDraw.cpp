@@ -143,13 +143,13 @@ DirectDraw::DirectDraw() = default;
 DirectDraw::~DirectDraw() {
   // Surfaces still referenced outlive the object; they keep working as memory.
   for (Surface* s : surfaces_) s->Orphan();
+  if (direct3D_ != nullptr) DestroyDirect3D(direct3D_);
 }
 
 void DirectDraw::Unregister(Surface* s) {
   surfaces_.erase(std::remove(surfaces_.begin(), surfaces_.end(), s), surfaces_.end());
 }
 
-HRESULT IDirect3DFromDirectDraw(DirectDraw* dd, LPVOID* object);  // d3d/Direct3D.cpp
 
 HRESULT DirectDraw::QueryInterface(REFIID riid, LPVOID* object) {
   STANDIN_FAULT("IDirectDraw7::QueryInterface");
@@ -159,7 +159,12 @@ HRESULT DirectDraw::QueryInterface(REFIID riid, LPVOID* object) {
     *object = static_cast<IDirectDraw7*>(this);
     return S_OK;
   }
-  if (riid == IID_IDirect3D7) return IDirect3DFromDirectDraw(this, object);
+  if (riid == IID_IDirect3D7) {
+    if (direct3D_ == nullptr) direct3D_ = CreateDirect3D(this);
+    AddRef();
+    *object = direct3D_;
+    return S_OK;
+  }
   *object = nullptr;
   return E_NOINTERFACE;
 }

@@ -11,6 +11,7 @@
 #ifndef STANDIN_DDRAW_DIRECTDRAW_H
 #define STANDIN_DDRAW_DIRECTDRAW_H
 
+#include <d3d.h>
 #include <ddraw.h>
 
 #include <cstdint>
@@ -163,7 +164,13 @@ class DirectDraw final : public IDirectDraw7 {
   HWND window_ = nullptr;
   int modeWidth_ = 0, modeHeight_ = 0, modeBits_ = 0;  // 0: desktop mode
   std::vector<Surface*> surfaces_;  // every live surface made here
+  IDirect3D7* direct3D_ = nullptr;  // its Direct3D 7 interface, made on first request
 };
+
+// The Direct3D 7 interface of `dd` (d3d/Direct3D.cpp): AddRef and Release
+// count on `dd`; destroyed with it.
+IDirect3D7* CreateDirect3D(DirectDraw* dd);
+void DestroyDirect3D(IDirect3D7* d3d);
 
 // Pixel formats the stand-in offers.
 DDPIXELFORMAT RgbFormat(int bitsPerPixel);  // 16: RGB565, 32: XRGB8888
