@@ -1,6 +1,7 @@
 // Files that break the format's limits are refused: the scene stays empty and
 // not playable, and one message names the file, the record and the problem.
 #include <cstring>
+#include <random>
 
 #include "SceneFormat.h"
 #include "SceneTestUtil.h"
@@ -41,6 +42,13 @@ void ExpectConsistent(const Scene& s) {
     ASSERT_TRUE(k->kind == 1 || k->kind == 2);
     if (k->kind == 2) {
       ASSERT_NE(k->morphVertices, nullptr);
+      ASSERT_EQ(k->next->kind == 2 || k->next == k, true);
+      ASSERT_GE(k->next->morphVertices->count, k->morphVertices->count);
+      for (int32_t f = 0; f < k->mesh->faceCount; ++f) {
+        for (uint16_t v : k->mesh->faces[f].vertex) ASSERT_LT(v, k->morphVertices->count);
+      }
+    } else if (k->mesh->faceCount > 0) {
+      ASSERT_NE(k->mesh->vertexList, nullptr);
     }
   }
   for (int32_t i = 0; i < s.meshes.count; ++i) {
@@ -49,6 +57,9 @@ void ExpectConsistent(const Scene& s) {
       ASSERT_NE(m->perFaceMaterial ? m->faces[f].material : m->material, nullptr);
       if (m->vertexList != nullptr) {
         for (uint16_t v : m->faces[f].vertex) ASSERT_LT(v, m->vertexList->count);
+      }
+      if (m->uvList != nullptr) {
+        for (uint16_t uv : m->faces[f].uv) ASSERT_LT(uv, m->uvList->count);
       }
     }
   }
@@ -332,5 +343,97 @@ TEST(Truncation, EveryFlippedByteOfTheSample) {
   }
   testing::internal::GetCapturedStderr();
   // Flipping float bits of positions or matrices leaves a playable scene.
+  EXPECT_GT(playable, 0);
+}
+
+namespace {
+
+// Every record kind and most flag variants: placed and per-face meshes with
+// byte indices and UVs, morph keys, textures of both kinds, lights.
+std::vector<uint8_t> RichScene() {
+  BaseScene base(0, false);
+  vef::SceneWriter& w = base.w;
+  vef::TextureRecord rgb;
+  rgb.texels.assign(32 * 32, 0xF00F);
+  const int32_t t0 = w.addTexture(rgb);
+  vef::TextureRecord pal;
+  pal.rgb565 = false;
+  pal.palette.assign(768, 9);
+  pal.indices.assign(32 * 32, 3);
+  w.addTexture(pal);
+  vef::MaterialRecord textured;
+  textured.texture = t0;
+  textured.color0 = vef::ColorField::Bytes(1, 2, 3);
+  const int32_t mt = w.addMaterial(textured);
+  const int32_t uv = w.addUVList({{}, {}, {}, {{{0, 0}}, {{1, 0}}, {{0, 1}}}});
+  vef::MeshRecord placed;
+  placed.byteIndices = true;
+  placed.faces = {{{0, 1, 2}}, {{2, 1, 0}}};
+  placed.vertexList = base.list;
+  placed.runs = std::vector<vef::MaterialRun>{{1, mt}, {1, 0}};
+  placed.uvList = uv;
+  placed.uvs = {{{0, 1, 2}}, {{2, 1, 0}}};
+  placed.placement = vef::MatrixBlock{};
+  placed.placement->angles = vef::Float3{{0.1f, 0.2f, 0.3f}};
+  placed.placement->scale = vef::Float3{{1, 2, 1}};
+  placed.placement->translation = vef::Float3{{1, 2, 3}};
+  const int32_t mp = w.addMesh(placed);
+  const int32_t morphA = w.addVertexList({{}, {}, {}, {{{0, 0, 0}}, {{1, 0, 0}}, {{0, 1, 0}}}});
+  const int32_t morphB = w.addVertexList({{}, {}, {}, {{{0, 0, 1}}, {{1, 0, 1}}, {{0, 1, 1}}}});
+  for (int f = 0; f < 2; ++f) {
+    vef::KeyRecord cam;
+    cam.camera = true;
+    cam.frame = f;
+    cam.extraByte = 1;
+    cam.matrix.angles = vef::Float3{{0, 0.5f * f, 0}};
+    cam.matrix.translation = vef::Float3{{0, 0, 20}};
+    w.addKey(cam);
+    vef::KeyRecord rigid;
+    rigid.object = true;
+    rigid.frame = f;
+    rigid.mesh = mp;
+    rigid.noMatrix = f == 0;
+    rigid.matrix = vef::MatrixBlock::Translation(0, 0, float(f));
+    w.addKey(rigid);
+    vef::KeyRecord morph;
+    morph.object = true;
+    morph.frame = f;
+    morph.mesh = base.mesh;
+    morph.morph = f == 0 ? morphA : morphB;
+    w.addKey(morph);
+  }
+  vef::LightRecord light;
+  light.matrix = vef::MatrixBlock::Translation(0, 5, 0);
+  w.addLight(light);
+  return w.bytes();
+}
+
+}  // namespace
+
+// Random damage to a file that uses every record kind: nothing crashes, and
+// whatever is accepted holds up.
+TEST(Truncation, RandomDamageToAFileOfEveryRecordKind) {
+  const std::vector<uint8_t> rich = RichScene();
+  ReusedScene reused;
+  testing::internal::CaptureStderr();
+  const Scene& intact = reused.import(rich);
+  EXPECT_TRUE(intact.isPlayable()) << intact.refusalReason();
+  EXPECT_EQ(intact.textures->count, 2);
+  EXPECT_EQ(intact.keys.items[1]->kind, 2);
+  std::mt19937 rng(2024);
+  int playable = 0;
+  for (int round = 0; round < 600; ++round) {
+    std::vector<uint8_t> b = rich;
+    const int changes = 1 + static_cast<int>(rng() % 3);
+    for (int c = 0; c < changes; ++c) b[rng() % b.size()] = static_cast<uint8_t>(rng());
+    if (round % 5 == 0) b.resize(rng() % b.size());
+    SCOPED_TRACE(round);
+    const Scene& s = reused.import(b);
+    if (s.isPlayable()) {
+      ++playable;
+      ExpectConsistent(s);
+    }
+  }
+  testing::internal::GetCapturedStderr();
   EXPECT_GT(playable, 0);
 }
