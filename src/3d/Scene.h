@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "SceneFormat.h"
+
 struct Vec3 {
   float x, y, z;
 };
@@ -156,7 +158,9 @@ struct Array {
   Array() = default;
   Array(const Array&) = delete;
   Array& operator=(const Array&) = delete;
-  // Releases the buffers each item owns, then the slot block.
+  // Releases every item in the slots with the buffers it owns (a Mesh its faces,
+  // a VertexList its positions and normals, a UVList its coords, a Texture its
+  // pixels), then the slot block.
   ~Array();
 
   // Allocates n null slots. On an Array that already has slots it logs
@@ -174,7 +178,7 @@ struct Array {
 // 4 MB), filled by importFile and never destroyed while the program runs.
 class Scene {
  public:
-  static const int32_t kMaxObjectKeys = 1000000;  // size of keyFrames
+  static const int32_t kMaxObjectKeys = SceneFormat::kMaxObjectKeys;  // size of keyFrames
 
   uint32_t frameCount;       // animation frames
   uint32_t maxVertexCount;   // largest VertexList count, morph lists included
@@ -210,7 +214,20 @@ class Scene {
 
   // Reads the named scene file and prepares it for playback. A file that breaks
   // the format's limits is refused: the scene is left empty and not playable,
-  // and the reason is logged naming the file, the record and the problem.
+  // and the reason is logged ("\nImport refused: FILE: record index N: ...")
+  // naming the file, the record and the problem. Refused are: a file that
+  // cannot be opened, sized or read; a header shorter than 40 bytes, a negative
+  // count, counts that the rest of the file cannot hold (a record is at least
+  // 6 bytes), a recordTableSize above the file size, more than 1,000,000 object
+  // keys announced or read, frameCount below 2; a record index outside the
+  // table; a face, vertex, UV or run count whose data runs past the end of the
+  // file; material runs covering more faces than the mesh has; a reference to
+  // an index outside the table, to no record or to a record of the wrong kind;
+  // vertex or UV indices outside their lists; a rigid key whose mesh has faces
+  // but no vertex list; a morph list shorter than its mesh's faces need or than
+  // its next key's, or a next key that is not a morph key; fewer cameras than
+  // frames. A record cut by the end of the file is dropped (and the file
+  // refused if something refers to it). A Scene imports one file only.
   void importFile(const char* fileName);
   // Reads the header and the records from `stream`, closes and releases it, and
   // runs the post-load preparation. `stream` must be open for binary reading.
