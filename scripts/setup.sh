@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  libsdl2-dev libmpg123-dev libfreetype-dev libpng-dev libmp3lame-dev libassimp-dev
+  libsdl2-dev libmpg123-dev libfreetype-dev libpng-dev libmp3lame-dev libassimp-dev libdeflate-dev
   googletest libgtest-dev libbenchmark-dev
   fonts-wine ffmpeg lame
   xvfb xauth xdotool x11-utils imagemagick

@@ -236,12 +236,12 @@ double ProbeSeconds(const std::string& file, const std::string& entry, std::stri
   return code == 0 ? std::atof(text.c_str()) : -1.0;
 }
 
-// A short piece (4 bars, 7.68 s) keeps the video and error checks quick.
+// A short piece (2 bars, 3.84 s) keeps the video and error checks quick.
 class CaptureShort : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = TempDir("short");
-    ASSERT_EQ(Shell(kGen + " --bars 4 '" + dir_ + "'"), 0);
+    ASSERT_EQ(Shell(kGen + " --bars 2 '" + dir_ + "'"), 0);
   }
   std::string In(const std::string& args) {
     return "cd '" + dir_ + "' && " + kTool + " " + args;
@@ -254,7 +254,7 @@ TEST_F(CaptureShort, VideoLastsAsLongAsTheMusicAndProbesClean) {
   ASSERT_EQ(Shell(In("--fps 10 --size 160x120 --video clip.mp4"), &out), 0) << out;
   EXPECT_TRUE(Exists(dir_ + "/clip.mp4"));
   EXPECT_FALSE(Exists(dir_ + "/clip.mp4.partial"));
-  const double music = 4 * 84672 / 44100.0;  // 7.68 s
+  const double music = 2 * 84672 / 44100.0;  // 3.84 s
   double format = ProbeSeconds(dir_ + "/clip.mp4", "format=duration", &log);
   EXPECT_NEAR(format, music, 1.0 / 10) << log;
   double video = ProbeSeconds(dir_ + "/clip.mp4", "stream=duration -select_streams v:0", &log);

@@ -79,8 +79,9 @@ void Rgb565ToRgb(const uint16_t* pixels, int width, int height, int pitchBytes, 
 // Bilinear resampling with pixel centres aligned; same size copies.
 Image Scale(const Image& in, int width, int height);
 
-// Writes `image` as an 8-bit RGB PNG (compression `level` 0..9) to `path`
-// through a temporary file and a rename. False with a message on failure.
+// Writes `image` as an 8-bit RGB PNG (deflate `level` 0..12, 0 stores) to
+// `path` through a temporary file and a rename. False with a message naming
+// the file on failure.
 bool WritePng(const std::string& path, const Image& image, int level, std::string* error);
 
 // Reads an 8-bit RGB or RGBA PNG (tests and reference checks).

@@ -36,6 +36,9 @@ const float kClearDepth = 1.0f;
 const int kPngLevel = 1;  // fast: capture speed matters more than file size
 
 volatile sig_atomic_t g_interrupted = 0;
+
+// The loaded scene, alive until the process ends (as the demo's LoadedScene).
+Scene* LiveScene = nullptr;
 void OnSignal(int) { g_interrupted = 1; }
 
 // SIGINT and SIGTERM only set a flag (no restart of interrupted calls, so a
@@ -69,8 +72,9 @@ struct Demo {
     delete player;
     delete tracer;
     delete device;
-    // The scene is never freed by the demo either; here it goes with the run.
-    delete scene;
+    // As in the demo, the scene is not freed: it lives until the process ends
+    // (LiveScene keeps it reachable). The player has detached its textures
+    // from it, which the scene's own tear-down does not expect.
   }
 
   bool Start(const std::string& scenePath, bool trace, std::string* error) {
@@ -96,7 +100,7 @@ struct Demo {
       tracer = new TracingRenderer(device, stdout);
       renderer = tracer;
     }
-    scene = new Scene();
+    scene = LiveScene = new Scene();
     scene->importFile(scenePath.c_str());
     if (!scene->isPlayable()) {
       const char* reason = scene->refusalReason();
