@@ -444,7 +444,8 @@ int RunCapture(const Options& o) {
       failed = true;
       break;
     }
-    queue.Push(k, Scale(picture, o.width, o.height));
+    if (picture.width != o.width || picture.height != o.height) picture = Scale(picture, o.width, o.height);
+    queue.Push(k, std::move(picture));
     if (hasError()) {
       failed = true;
       break;
