@@ -21,10 +21,11 @@ sleep 1
 
 gcc -O1 -o "$out/xclose" "$here/xclose.c" -lX11 || exit 1
 
-# Waits for the demo's window; prints its id.
+# Waits for the demo's window; prints its id. SDL may replace the first window
+# it makes while setting up its renderer, so look again right before use.
 find_window() {
   for _ in $(seq 50); do
-    id=$(xdotool search --name "Brisolo - Wir kommen!" 2>/dev/null | head -1)
+    id=$(xdotool search --onlyvisible --name "Brisolo - Wir kommen!" 2>/dev/null | head -1)
     if [ -n "$id" ]; then echo "$id"; return 0; fi
     sleep 0.2
   done
@@ -39,6 +40,7 @@ start=$(date +%s.%N)
 pid=$!
 window=$(find_window) || { echo "xvfb-check: no demo window" >&2; kill $pid; exit 1; }
 sleep 2.5
+window=$(find_window) || { echo "xvfb-check: the demo window went away" >&2; kill $pid; exit 1; }
 import -window root "$out/mid-run.png"
 xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
 xdotool keydown Escape; sleep 0.3; xdotool keyup Escape
@@ -47,6 +49,19 @@ code=$?
 elapsed=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
 echo "xvfb-check: Escape -> exit code $code after ${elapsed} s (screenshot $out/mid-run.png)"
 [ "$code" -eq 0 ] || failed=1
+# Ended by the key, not by the music running out.
+awk -v e="$elapsed" 'BEGIN { exit !(e < 30) }' || { echo "xvfb-check: Escape did not end the demo" >&2; failed=1; }
+
+# The screenshot: the 800 x 600 picture scaled to 1280 x 960 between black
+# bars, a lit scene with many colours, and the time number's white box at its
+# top left with black digits in it.
+bar=$(convert "$out/mid-run.png" -crop 1280x32+0+0 +repage -format '%[fx:maxima.r+maxima.g+maxima.b]' info:)
+colours=$(convert "$out/mid-run.png" -crop 1280x960+0+32 +repage -format '%k' info:)
+label=$(convert "$out/mid-run.png" -crop 40x24+1+33 +repage -format '%[fx:minima.r] %[fx:maxima.r]' info:)
+echo "xvfb-check: bar brightness $bar, $colours colours, time label range $label"
+[ "$bar" = "0" ] || { echo "xvfb-check: the bar above the picture is not black" >&2; failed=1; }
+[ "$colours" -ge 500 ] || { echo "xvfb-check: the picture has only $colours colours" >&2; failed=1; }
+[ "$label" = "0 1" ] || { echo "xvfb-check: no black-on-white time number at the top left" >&2; failed=1; }
 
 # 2. A close request from the desktop.
 start=$(date +%s.%N)
@@ -54,10 +69,12 @@ start=$(date +%s.%N)
 pid=$!
 window=$(find_window) || { echo "xvfb-check: no demo window" >&2; kill $pid; exit 1; }
 sleep 1.5
-"$out/xclose" "$window"
+window=$(find_window) || { echo "xvfb-check: the demo window went away" >&2; kill $pid; exit 1; }
+"$out/xclose" "$window" || failed=1
 wait $pid
 code=$?
 elapsed=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
-echo "xvfb-check: close request -> exit code $code after ${elapsed} s of a $(basename "$content") run"
+echo "xvfb-check: close request -> exit code $code after ${elapsed} s"
 [ "$code" -eq 0 ] || failed=1
+awk -v e="$elapsed" 'BEGIN { exit !(e < 30) }' || { echo "xvfb-check: the close request did not end the demo" >&2; failed=1; }
 exit $failed
