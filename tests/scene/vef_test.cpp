@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -106,4 +107,21 @@ TEST(VefdumpTest, ExitCodesAndOutput) {
   EXPECT_NE(out.find("refused: "), std::string::npos) << out;
   EXPECT_EQ(RunVefdump(refused, "--json", &out), 2);
   EXPECT_EQ(out, "");
+}
+
+TEST(VefdumpTest, AFileThatIsNoSceneListsOnlyItsFirstProblems) {
+  // Text read as a scene: a broken record every few bytes.
+  std::vector<uint8_t> text(40, 0);
+  for (int i = 0; i < 400; ++i) {
+    for (const char c : std::string("not a scene; ")) text.push_back(static_cast<uint8_t>(c));
+  }
+  std::string capped, all;
+  EXPECT_EQ(RunVefdump(text, "", &capped), 2);
+  EXPECT_EQ(RunVefdump(text, "--all", &all), 2);
+  const auto lines = [](const std::string& s) { return std::count(s.begin(), s.end(), '\n'); };
+  EXPECT_LT(lines(capped), 50) << capped;
+  EXPECT_GT(lines(all), 500);
+  EXPECT_NE(capped.find(" not listed (vefdump --all lists every one)"), std::string::npos) << capped;
+  EXPECT_EQ(all.find("not listed"), std::string::npos);
+  EXPECT_NE(capped.find("refused: "), std::string::npos) << capped;
 }
