@@ -286,10 +286,29 @@ TEST_F(CaptureShort, ClearErrorsAndNothingHalfWritten) {
   std::ofstream(dir_ + "/plain") << "x";
   EXPECT_EQ(Shell(In("--png plain"), &out), 1);
   EXPECT_NE(out.find("plain"), std::string::npos) << out;
+  EXPECT_EQ(Shell(In("--to 100 --png f --log nodir/demo.log"), &out), 1);
+  EXPECT_NE(out.find("nodir/demo.log"), std::string::npos) << out;
   // Bad command line: usage exit code.
   EXPECT_EQ(Shell(In("--fps 0 --png f"), &out), 2);
   EXPECT_FALSE(Exists(dir_ + "/v.mp4.partial"));
   EXPECT_FALSE(Exists(dir_ + "/f"));
+}
+
+// The demo's debug log stays off the progress lines: in the --log file or nowhere.
+TEST_F(CaptureShort, DemoLogGoesToItsFileNotBetweenTheProgressLines) {
+  std::string out;
+  ASSERT_EQ(Shell(In("--fps 5 --size 80x60 --to 2000 --png quiet"), &out), 0) << out;
+  EXPECT_EQ(out.find("cDDraw"), std::string::npos) << out;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) EXPECT_EQ(line.rfind("democapture: ", 0), 0u) << line;
+
+  ASSERT_EQ(Shell(In("--fps 5 --size 80x60 --to 2000 --png logged --log demo.log"), &out), 0) << out;
+  EXPECT_EQ(out.find("cDDraw"), std::string::npos) << out;
+  std::ifstream in(dir_ + "/demo.log");
+  std::stringstream log;
+  log << in.rdbuf();
+  EXPECT_EQ(log.str().rfind("\ncDDraw constructor", 0), 0u) << log.str();
+  EXPECT_NE(log.str().find("\ncDDraw destructor"), std::string::npos) << log.str();
 }
 
 TEST_F(CaptureShort, InterruptLeavesNoPartialVideo) {

@@ -36,6 +36,7 @@ struct Options {
   std::string videoFile;             // --video: MP4 file
   std::string scene = "scene.2vef";
   std::string music = "Sound.mp3";
+  std::string log;                   // --log: the demo's debug log goes here; empty: nowhere
   std::optional<uint32_t> trace;     // --trace: print what the frame at this demo time sends
   bool help = false;
   bool version = false;

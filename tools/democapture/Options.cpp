@@ -20,6 +20,8 @@ const char kUsage[] =
     "  --video FILE   write an MP4 (H.264 and AAC) with the soundtrack, via ffmpeg\n"
     "  --scene F      scene file (default scene.2vef)\n"
     "  --music F      music file (default Sound.mp3)\n"
+    "  --log FILE     write the demo's own debug log to FILE (by default it is\n"
+    "                 not shown)\n"
     "  --trace T      print every Flush (textures, 3 x n vertices) and every text\n"
     "                 print of the frame at demo time T, as plain text\n"
     "  --help         show this text\n"
@@ -97,11 +99,13 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
       o->scene = v;
     } else if (a == "--music") {
       o->music = v;
+    } else if (a == "--log") {
+      o->log = v;
     } else {
       *error = "unknown option '" + a + "' (see --help)";
       return false;
     }
-    if (v.empty() && (a == "--png" || a == "--video" || a == "--scene" || a == "--music")) {
+    if (v.empty() && (a == "--png" || a == "--video" || a == "--scene" || a == "--music" || a == "--log")) {
       *error = a + " needs a non-empty value";
       return false;
     }

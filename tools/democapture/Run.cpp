@@ -25,6 +25,7 @@
 #include "Scene.h"
 #include "ScenePlayer.h"
 #include "TracingRenderer.h"
+#include "standin/debuglog.h"
 #include "standin/host.h"
 
 namespace democapture {
@@ -483,6 +484,19 @@ int RunCapture(const Options& o) {
 
 }  // namespace
 
-int Run(const Options& o) { return o.trace ? RunTrace(o) : RunCapture(o); }
+int Run(const Options& o) {
+  // The demo logs as it would to a debugger; here that would break up the
+  // progress display and the trace, so it goes to --log or nowhere.
+  int log = -1;
+  if (!o.log.empty()) {
+    log = open(o.log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (log < 0) return Fail("cannot write the log '" + o.log + "': " + std::strerror(errno));
+  }
+  standin::SetDebugOutput(log);
+  const int code = o.trace ? RunTrace(o) : RunCapture(o);
+  standin::SetDebugOutput(STDERR_FILENO);
+  if (log >= 0) close(log);
+  return code;
+}
 
 }  // namespace democapture

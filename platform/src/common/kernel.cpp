@@ -2,6 +2,7 @@
 // the Microsoft flavour of vsnprintf.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -9,15 +10,25 @@
 #include <unistd.h>
 
 #include "common/cp1252.h"
+#include "standin/debuglog.h"
+
+namespace {
+
+std::atomic<int> g_debugOutput{STDERR_FILENO};
+
+}  // namespace
+
+void standin::SetDebugOutput(int fd) { g_debugOutput.store(fd < 0 ? -1 : fd); }
 
 extern "C" void WINAPI OutputDebugStringA(LPCSTR text) {
-  if (text == nullptr) return;
+  const int fd = g_debugOutput.load();
+  if (text == nullptr || fd < 0) return;
   std::string utf8 = standin::Cp1252ToUtf8(text);
   // One write per call, so lines from one call are never split by other output.
   const char* p = utf8.data();
   size_t left = utf8.size();
   while (left > 0) {
-    ssize_t n = ::write(STDERR_FILENO, p, left);
+    ssize_t n = ::write(fd, p, left);
     if (n <= 0) break;
     p += n;
     left -= static_cast<size_t>(n);
