@@ -12,12 +12,17 @@ out=$(realpath -m "$3")
 here=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$out"
 
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display number itself and writes it once it is ready.
+ready=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$ready" >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $xvfb 2>/dev/null' EXIT
-export DISPLAY=$display SDL_AUDIODRIVER=dummy
-sleep 1
+trap 'kill $xvfb 2>/dev/null; rm -f "$ready"' EXIT
+for _ in $(seq 100); do
+  [ -s "$ready" ] && break
+  sleep 0.1
+done
+[ -s "$ready" ] || { echo "xvfb-check: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$(head -1 "$ready") SDL_AUDIODRIVER=dummy
 
 gcc -O1 -o "$out/xclose" "$here/xclose.c" -lX11 || exit 1
 
