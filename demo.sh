@@ -2,8 +2,9 @@
 # The first command of the README: installs what is missing, builds the demo,
 # the content generator and the capture tool with the default preset, makes
 # the default content (build/content/scene.2vef and Sound.mp3) unless it is
-# there and up to date, and plays the demo from that folder. Without a display it plays under Xvfb,
-# silently, and ends by itself. The demo's exit code is this script's.
+# there and up to date, and plays the demo from that folder. Without a display
+# it plays under Xvfb, silently, and ends by itself. The demo's exit code is
+# this script's.
 set -euo pipefail
 cd "$(dirname "$0")"
 
