@@ -26,14 +26,19 @@ export DISPLAY=:$(head -1 "$ready") SDL_AUDIODRIVER=dummy
 
 gcc -O1 -o "$out/xclose" "$here/xclose.c" -lX11 || exit 1
 
-# Waits for the demo's window; prints its id. SDL may replace the first window
-# it makes while setting up its renderer, so look again right before use.
+# Waits for the demo's window (the demo runs as process $1); prints its id.
+# SDL may replace the first window it makes while setting up its renderer, so
+# the newest window of that name is taken (mapped or not: a close request
+# reaches it either way), and callers look again right before use.
 find_window() {
   for _ in $(seq 300); do
-    id=$(xdotool search --onlyvisible --name "Brisolo - Wir kommen!" 2>/dev/null | head -1)
+    kill -0 "$1" 2>/dev/null || break
+    id=$(xdotool search --name "Brisolo - Wir kommen!" 2>/dev/null | sort -n | tail -1)
     if [ -n "$id" ]; then echo "$id"; return 0; fi
     sleep 0.2
   done
+  echo "xvfb-check: windows on the display:" >&2
+  xwininfo -root -tree >&2 2>/dev/null
   return 1
 }
 
@@ -43,9 +48,9 @@ failed=0
 start=$(date +%s.%N)
 (cd "$content" && exec "$demo") 2>"$out/escape-run.log" &
 pid=$!
-window=$(find_window) || { echo "xvfb-check: no demo window" >&2; kill $pid; exit 1; }
+window=$(find_window $pid) || { echo "xvfb-check: no demo window" >&2; kill $pid; exit 1; }
 sleep 2.5
-window=$(find_window) || { echo "xvfb-check: the demo window went away" >&2; kill $pid; exit 1; }
+window=$(find_window $pid) || { echo "xvfb-check: the demo window went away" >&2; kill $pid; exit 1; }
 import -window root "$out/mid-run.png"
 xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
 sent=$(date +%s.%N)
@@ -75,11 +80,19 @@ echo "xvfb-check: bar brightness $bar, $colours colours, time label range $label
 start=$(date +%s.%N)
 (cd "$content" && exec "$demo") 2>"$out/close-run.log" &
 pid=$!
-window=$(find_window) || { echo "xvfb-check: no demo window" >&2; kill $pid; exit 1; }
+window=$(find_window $pid) || { echo "xvfb-check: no demo window" >&2; kill $pid; exit 1; }
 sleep 1.5
-window=$(find_window) || { echo "xvfb-check: the demo window went away" >&2; kill $pid; exit 1; }
+# The request goes to the window as it is now; should that window have been
+# replaced in the meantime, the request is sent again to the new one.
 sent=$(date +%s.%N)
-"$out/xclose" "$window" || failed=1
+for _ in $(seq 10); do
+  window=$(find_window $pid) || break
+  "$out/xclose" "$window" 2>/dev/null
+  for _ in $(seq 25); do
+    kill -0 $pid 2>/dev/null || break 2
+    sleep 0.2
+  done
+done
 wait $pid
 code=$?
 now=$(date +%s.%N)
