@@ -13,8 +13,11 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   "$0" > /dev/null 2>&1 &
   pid=$!
   sleep 2
-  import -window root "$1"
-  xdotool key Escape
+  # A virtual X server under load refuses a connection now and then: a
+  # client that could not reach it is run again.
+  retry() { for _ in 1 2 3 4 5; do "$@" && return 0; sleep 0.2; done; return 1; }
+  retry import -window root "$1"
+  retry xdotool key Escape
   for _ in $(seq 50); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
   if kill -0 $pid 2>/dev/null; then
     echo "xvfb-hostcheck: Escape did not end the program" >&2

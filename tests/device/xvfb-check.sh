@@ -44,17 +44,43 @@ find_window() {
 
 failed=0
 
+# Every X client here opens its own connection, and a virtual X server under
+# load refuses one now and then: a command that could not reach it is run again.
+retry() {
+  for _ in 1 2 3 4 5; do
+    "$@" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+# Says why no window was found: what the demo wrote about the display, and
+# whether it is still running.
+explain() {
+  echo "xvfb-check: $2" >&2
+  if kill -0 "$1" 2>/dev/null; then
+    echo "xvfb-check: the demo is still running" >&2
+    kill "$1"
+  else
+    wait "$1"
+    echo "xvfb-check: the demo ended with exit code $?" >&2
+  fi
+  echo "xvfb-check: what the demo printed about the display (of $(wc -l <"$3") lines):" >&2
+  grep -a -i -m 20 "display\|window\|SDL\|error" "$3" >&2
+  exit 1
+}
+
 # 1. Screenshot mid-run, then Escape.
 start=$(date +%s.%N)
 (cd "$content" && exec "$demo") 2>"$out/escape-run.log" &
 pid=$!
-window=$(find_window $pid) || { echo "xvfb-check: no demo window" >&2; kill $pid; exit 1; }
+window=$(find_window $pid) || explain $pid "no demo window" "$out/escape-run.log"
 sleep 2.5
-window=$(find_window $pid) || { echo "xvfb-check: the demo window went away" >&2; kill $pid; exit 1; }
-import -window root "$out/mid-run.png"
-xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus "$window"
+window=$(find_window $pid) || explain $pid "the demo window went away" "$out/escape-run.log"
+retry import -window root "$out/mid-run.png"
+xdotool windowactivate --sync "$window" 2>/dev/null || retry xdotool windowfocus "$window"
 sent=$(date +%s.%N)
-xdotool keydown Escape; sleep 0.3; xdotool keyup Escape
+retry xdotool keydown Escape; sleep 0.3; retry xdotool keyup Escape
 wait $pid
 code=$?
 now=$(date +%s.%N)
@@ -80,14 +106,14 @@ echo "xvfb-check: bar brightness $bar, $colours colours, time label range $label
 start=$(date +%s.%N)
 (cd "$content" && exec "$demo") 2>"$out/close-run.log" &
 pid=$!
-window=$(find_window $pid) || { echo "xvfb-check: no demo window" >&2; kill $pid; exit 1; }
+window=$(find_window $pid) || explain $pid "no demo window" "$out/close-run.log"
 sleep 1.5
 # The request goes to the window as it is now; should that window have been
 # replaced in the meantime, the request is sent again to the new one.
 sent=$(date +%s.%N)
 for _ in $(seq 10); do
   window=$(find_window $pid) || break
-  "$out/xclose" "$window" 2>/dev/null
+  retry "$out/xclose" "$window" 2>/dev/null
   for _ in $(seq 25); do
     kill -0 $pid 2>/dev/null || break 2
     sleep 0.2

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "standin/desktop.h"
@@ -84,6 +85,56 @@ TEST(SdlHost, RunsTheWholeWindowPathOnSdlsDummyDisplay) {
   standin::UninstallSdlHost();
   EXPECT_EQ(&standin::CurrentHost(), &standin::DefaultHeadlessHost());
   unsetenv("SDL_VIDEODRIVER");
+}
+
+// SDL falls back to its invisible offscreen driver when the display cannot be
+// reached; the program must say so and run without a window instead of
+// playing unseen.
+TEST(SdlHost, AnUnreachableDisplayIsReportedAndTheProgramRunsWithoutAWindow) {
+  const char* oldDisplay = std::getenv("DISPLAY");
+  const std::string savedDisplay = oldDisplay != nullptr ? oldDisplay : "";
+  unsetenv("SDL_VIDEODRIVER");
+  unsetenv("WAYLAND_DISPLAY");
+  setenv("DISPLAY", ":4242", 1);
+
+  testing::internal::CaptureStderr();
+  standin::InstallSdlHost();
+  WNDCLASSEXA c{};
+  c.cbSize = sizeof c;
+  c.lpfnWndProc = Proc;
+  c.lpszClassName = "SdlHostNoDisplay";
+  ASSERT_NE(RegisterClassExA(&c), 0);
+  HWND full = CreateWindowExA(WS_EX_TOPMOST, "SdlHostNoDisplay", "Brisolo - Wir kommen!",
+                              WS_VISIBLE | WS_MAXIMIZE, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                              nullptr);
+  ASSERT_NE(full, nullptr);
+  standin::CurrentHost().SetDisplayMode(800, 600, 16);
+  std::vector<uint16_t> pixels(800 * 600, 0x07E0);
+  standin::Picture picture;
+  picture.pixels = pixels.data();
+  picture.width = 800;
+  picture.height = 600;
+  picture.pitch = 800 * 2;
+  for (int i = 0; i < 3; ++i) standin::CurrentHost().Present(nullptr, picture, true);
+  RECT r{};
+  EXPECT_TRUE(GetClientRect(full, &r));
+  EXPECT_EQ(r.right, 800);
+  EXPECT_EQ(r.bottom, 600);
+  DestroyWindow(full);
+  standin::UninstallSdlHost();
+  const std::string err = testing::internal::GetCapturedStderr();
+
+  const std::string expected =
+      "display: none available (cannot connect to the display :4242); running without a window\n";
+  const size_t at = err.find(expected);
+  EXPECT_NE(at, std::string::npos) << err;
+  EXPECT_EQ(err.find(expected, at + 1), std::string::npos) << "said more than once:\n" << err;
+
+  if (oldDisplay != nullptr) {
+    setenv("DISPLAY", savedDisplay.c_str(), 1);
+  } else {
+    unsetenv("DISPLAY");
+  }
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <string>
 #include <thread>
 
 #include "dinput/input_state.h"
@@ -133,6 +134,13 @@ class SdlHost final : public Host, public DesktopBackend {
   }
 
  private:
+  // SDL's virtual drivers show nothing; they count as a display only when
+  // asked for by name (SDL_VIDEODRIVER), as the tests and the capture tool do.
+  static bool IsVirtualDriver(const char* driver) {
+    return driver != nullptr &&
+           (std::strcmp(driver, "dummy") == 0 || std::strcmp(driver, "offscreen") == 0);
+  }
+
   bool StartVideo() {
     if (videoTried_) return video_;
     videoTried_ = true;
@@ -140,13 +148,36 @@ class SdlHost final : public Host, public DesktopBackend {
     // an SDL_QUIT event that no window asked for.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-      std::fprintf(stderr, "display: none available (%s); running without a window\n",
-                   SDL_GetError());
-      return false;
+    const char* requested = SDL_getenv("SDL_VIDEODRIVER");
+    const bool anyDriver = requested == nullptr || *requested == '\0';
+    const char* x11 = SDL_getenv("DISPLAY");
+    const char* wayland = SDL_getenv("WAYLAND_DISPLAY");
+    const char* display = x11 != nullptr && *x11 != '\0'           ? x11
+                          : wayland != nullptr && *wayland != '\0' ? wayland
+                                                                    : nullptr;
+    // When SDL cannot reach the display it quietly falls back to its invisible
+    // offscreen driver. A display server may refuse a connection now and then
+    // (virtual X servers under load do), so a display that is set is tried a
+    // few times before the program goes on without a window.
+    const int attempts = anyDriver && display != nullptr ? 5 : 1;
+    std::string reason;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+      if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(25 << (attempt - 1)));
+      if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        reason = SDL_GetError();
+        continue;
+      }
+      if (!anyDriver || !IsVirtualDriver(SDL_GetCurrentVideoDriver())) {
+        video_ = true;
+        return true;
+      }
+      SDL_QuitSubSystem(SDL_INIT_VIDEO);
+      reason = display != nullptr ? std::string("cannot connect to the display ") + display
+                                  : "no display is set";
     }
-    video_ = true;
-    return true;
+    std::fprintf(stderr, "display: none available (%s); running without a window\n",
+                 reason.c_str());
+    return false;
   }
 
   static void DestroyView(View& v) {
@@ -209,10 +240,7 @@ class SdlHost final : public Host, public DesktopBackend {
       std::fprintf(stderr, "display: cannot draw into the window (%s)\n", SDL_GetError());
     } else {
       SDL_RendererInfo info;
-      const char* driver = SDL_GetCurrentVideoDriver();
-      const bool virtualDisplay = driver != nullptr && (std::strcmp(driver, "dummy") == 0 ||
-                                                        std::strcmp(driver, "offscreen") == 0);
-      v.vsync = !virtualDisplay && SDL_GetRendererInfo(v.renderer, &info) == 0 &&
+      v.vsync = !IsVirtualDriver(SDL_GetCurrentVideoDriver()) && SDL_GetRendererInfo(v.renderer, &info) == 0 &&
                 (info.flags & SDL_RENDERER_PRESENTVSYNC) != 0;
       SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
       SDL_SetRenderDrawColor(v.renderer, 0, 0, 0, 255);
