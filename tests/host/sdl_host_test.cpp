@@ -33,18 +33,34 @@ LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// Registers the class and makes the demo's kind of window: topmost and
+// maximised. Null if either step fails.
+HWND MakeFullscreenWindow(const char* className) {
+  WNDCLASSEXA c{};
+  c.cbSize = sizeof c;
+  c.lpfnWndProc = Proc;
+  c.lpszClassName = className;
+  if (RegisterClassExA(&c) == 0) return nullptr;
+  return CreateWindowExA(WS_EX_TOPMOST, className, "Brisolo - Wir kommen!",
+                         WS_VISIBLE | WS_MAXIMIZE, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+}
+
+// An 800 x 600 RGB565 picture over the given pixels.
+standin::Picture ModePicture(std::vector<uint16_t>& pixels) {
+  pixels.resize(800 * 600);
+  standin::Picture picture;
+  picture.pixels = pixels.data();
+  picture.width = 800;
+  picture.height = 600;
+  picture.pitch = 800 * 2;
+  return picture;
+}
+
 TEST(SdlHost, RunsTheWholeWindowPathOnSdlsDummyDisplay) {
   setenv("SDL_VIDEODRIVER", "dummy", 1);
   standin::InstallSdlHost();
   EXPECT_NE(&standin::CurrentHost(), &standin::DefaultHeadlessHost());
-  WNDCLASSEXA c{};
-  c.cbSize = sizeof c;
-  c.lpfnWndProc = Proc;
-  c.lpszClassName = "SdlHostClass";
-  ASSERT_NE(RegisterClassExA(&c), 0);
-  HWND full = CreateWindowExA(WS_EX_TOPMOST, "SdlHostClass", "Brisolo - Wir kommen!",
-                              WS_VISIBLE | WS_MAXIMIZE, 0, 0, 0, 0, nullptr, nullptr, nullptr,
-                              nullptr);
+  HWND full = MakeFullscreenWindow("SdlHostClass");
   ASSERT_NE(full, nullptr);
   // Maximised before a display mode: the desktop of the dummy display.
   RECT r{};
@@ -57,11 +73,7 @@ TEST(SdlHost, RunsTheWholeWindowPathOnSdlsDummyDisplay) {
   EXPECT_EQ(r.bottom, 600);
 
   std::vector<uint16_t> pixels(800 * 600, 0xF800);
-  standin::Picture picture;
-  picture.pixels = pixels.data();
-  picture.width = 800;
-  picture.height = 600;
-  picture.pitch = 800 * 2;
+  standin::Picture picture = ModePicture(pixels);
   for (int i = 0; i < 3; ++i) standin::CurrentHost().Present(nullptr, picture, true);
 
   // A windowed picture of another size and format into an overlapped window.
@@ -99,22 +111,11 @@ TEST(SdlHost, AnUnreachableDisplayIsReportedAndTheProgramRunsWithoutAWindow) {
 
   testing::internal::CaptureStderr();
   standin::InstallSdlHost();
-  WNDCLASSEXA c{};
-  c.cbSize = sizeof c;
-  c.lpfnWndProc = Proc;
-  c.lpszClassName = "SdlHostNoDisplay";
-  ASSERT_NE(RegisterClassExA(&c), 0);
-  HWND full = CreateWindowExA(WS_EX_TOPMOST, "SdlHostNoDisplay", "Brisolo - Wir kommen!",
-                              WS_VISIBLE | WS_MAXIMIZE, 0, 0, 0, 0, nullptr, nullptr, nullptr,
-                              nullptr);
+  HWND full = MakeFullscreenWindow("SdlHostNoDisplay");
   ASSERT_NE(full, nullptr);
   standin::CurrentHost().SetDisplayMode(800, 600, 16);
   std::vector<uint16_t> pixels(800 * 600, 0x07E0);
-  standin::Picture picture;
-  picture.pixels = pixels.data();
-  picture.width = 800;
-  picture.height = 600;
-  picture.pitch = 800 * 2;
+  const standin::Picture picture = ModePicture(pixels);
   for (int i = 0; i < 3; ++i) standin::CurrentHost().Present(nullptr, picture, true);
   RECT r{};
   EXPECT_TRUE(GetClientRect(full, &r));
