@@ -81,6 +81,11 @@ bool DemoStartUp(DemoRun& run) {
   LoadedScene->importFile(kSceneFileName);
   if (!LoadedScene->isPlayable()) {
     const char* reason = LoadedScene->refusalReason();
+    // The reason starts with the file's name already; the line names it once.
+    const size_t nameLength = strlen(kSceneFileName);
+    if (reason && strncmp(reason, kSceneFileName, nameLength) == 0 && reason[nameLength] == ':' &&
+        reason[nameLength + 1] == ' ')
+      reason += nameLength + 2;
     fprintf(stderr, "%s: the scene cannot be played: %s\n", kSceneFileName,
             reason && reason[0] ? reason : "it could not be read");
     run.FailureExitCode = kExitMissingContent;

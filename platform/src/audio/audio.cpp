@@ -18,6 +18,7 @@
 // Threads: the SDL callback runs on SDL's audio thread; everything else on the
 // caller's. One mutex guards the state shared between them.
 #include <bass.h>
+#include <windows.h>
 #include <fcntl.h>
 #include <mpg123.h>
 #include <unistd.h>
@@ -26,6 +27,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -39,6 +41,18 @@
 
 namespace standin {
 namespace {
+
+// Why a stream cannot be created goes to the debug channel: the audio library
+// only returns an error code, and the program that asked reports the problem
+// to the user in its own words.
+void StreamProblem(const char* format, ...) {
+  char text[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  OutputDebugStringA(text);
+}
 
 constexpr DWORD kError = 0xFFFFFFFFu;
 constexpr int kOutputChannels = 2;
@@ -392,13 +406,13 @@ extern "C" HSTREAM WINAPI BASS_StreamCreateFile(BOOL mem, const void* file, DWOR
   } else {
     st->source.fd = ::open(st->name.c_str(), O_RDONLY | O_CLOEXEC);
     if (st->source.fd < 0) {
-      std::fprintf(stderr, "%s: cannot open the music file: %s\n", st->name.c_str(),
+      StreamProblem("%s: cannot open the music file: %s\n", st->name.c_str(),
                    std::strerror(errno));
       return fail(kAudioErrorFileOpen);
     }
     off_t size = ::lseek(st->source.fd, 0, SEEK_END);
     if (size < 0 || static_cast<off_t>(offset) > size) {
-      std::fprintf(stderr, "%s: cannot read the music file from byte %u\n", st->name.c_str(),
+      StreamProblem("%s: cannot read the music file from byte %u\n", st->name.c_str(),
                    static_cast<unsigned>(offset));
       return fail(kAudioErrorFileOpen);
     }
@@ -428,7 +442,7 @@ extern "C" HSTREAM WINAPI BASS_StreamCreateFile(BOOL mem, const void* file, DWOR
             mpg123_scan(st->decoder) == MPG123_OK &&
             (frames = mpg123_length(st->decoder)) > 0;
   if (!ok) {
-    std::fprintf(stderr, "%s: not a playable MP3 file (%s)\n", st->name.c_str(),
+    StreamProblem("%s: not a playable MP3 file (%s)\n", st->name.c_str(),
                  mpg123_strerror(st->decoder));
     return fail(kAudioErrorFileForm);
   }

@@ -14,6 +14,7 @@ namespace standin {
 namespace {
 
 bool g_leftAlt = false, g_rightAlt = false;
+HostKeyHandler g_hostKeys = nullptr;
 
 // Virtual-key code of an SDL scan code, US layout; 0 when there is none.
 WPARAM VirtualKey(int sc) {
@@ -74,7 +75,12 @@ WPARAM VirtualKey(int sc) {
 
 }  // namespace
 
+void SetHostKeyHandler(HostKeyHandler handler) { g_hostKeys = handler; }
+
+bool AltHeld() { return g_leftAlt || g_rightAlt; }
+
 void RouteKey(int scancode, bool down, bool repeat) {
+  if (g_hostKeys != nullptr && g_hostKeys(scancode, down, repeat)) return;
   const BYTE dik = DikFromScancode(scancode);
   if (!repeat) InputKey(dik, down);
   if (scancode == SDL_SCANCODE_LALT) g_leftAlt = down;

@@ -10,7 +10,10 @@
 //
 // The fullscreen form (topmost, maximised) is a borderless desktop-sized window
 // showing the virtual screen scaled with its aspect kept; an overlapped window
-// is an ordinary resizable window whose client area is its SDL size.
+// is an ordinary resizable window whose client area is its SDL size. The user
+// may have either shown the other way (the host's options, Alt+Enter); the
+// program is not told: its client area, position and messages stay those of
+// the form it asked for, and only the picture is scaled into what is shown.
 #include <SDL.h>
 #include <windows.h>
 
@@ -21,14 +24,33 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "dinput/input_state.h"
 #include "sdlhost/route.h"
+#include "sdlhost/screenshot.h"
 #include "standin/desktop.h"
 #include "standin/host.h"
 #include "win32/desktop.h"
 
 namespace standin {
+
+FitRect PlacePicture(Scaling scaling, int srcWidth, int srcHeight, int dstWidth, int dstHeight) {
+  if (srcWidth <= 0 || srcHeight <= 0 || dstWidth <= 0 || dstHeight <= 0) return FitRect{0, 0, 0, 0};
+  switch (scaling) {
+    case Scaling::Stretch:
+      return FitRect{0, 0, dstWidth, dstHeight};
+    case Scaling::Integer: {
+      const int factor = std::min(dstWidth / srcWidth, dstHeight / srcHeight);
+      if (factor < 1) break;
+      const int w = srcWidth * factor, h = srcHeight * factor;
+      return FitRect{(dstWidth - w) / 2, (dstHeight - h) / 2, w, h};
+    }
+    case Scaling::Fit:
+      break;
+  }
+  return FitWithAspect(srcWidth, srcHeight, dstWidth, dstHeight);
+}
 
 FitRect FitWithAspect(int srcWidth, int srcHeight, int dstWidth, int dstHeight) {
   if (srcWidth <= 0 || srcHeight <= 0 || dstWidth <= 0 || dstHeight <= 0) return FitRect{0, 0, 0, 0};
@@ -60,13 +82,18 @@ struct View {
   SDL_Texture* texture = nullptr;
   int textureWidth = 0, textureHeight = 0;
   Uint32 textureFormat = 0;
-  bool fullscreen = false;
+  bool asked = false;       // the program's fullscreen form (topmost, maximised)
+  bool toggled = false;     // Alt+Enter: shown the other way than the options say
+  bool fullscreen = false;  // shown on the whole screen now
+  SIZE sized{};             // client size last given to a desktop window, pixels
   bool shown = false;
   bool vsync = false;  // presents wait for the display's vertical blank
 };
 
 class SdlHost final : public Host, public DesktopBackend {
  public:
+  explicit SdlHost(const SdlHostOptions& options) : options_(options) {}
+
   ~SdlHost() override {
     for (auto& entry : views_) DestroyView(entry.second);
     views_.clear();
@@ -78,6 +105,8 @@ class SdlHost final : public Host, public DesktopBackend {
     modeWidth_ = width;
     modeHeight_ = height;
     modeBits_ = bitsPerPixel;
+    // A fullscreen form shown in a desktop window takes the new virtual size.
+    for (auto& entry : views_) dirty_.insert(entry.first);
   }
 
   void GetDisplayMode(int* width, int* height, int* bitsPerPixel) const override {
@@ -94,6 +123,7 @@ class SdlHost final : public Host, public DesktopBackend {
       Draw(*view);
       vsync = view->vsync;
     }
+    Keep(picture);
     if (waitForVerticalBlank) Pace(vsync);
     PumpDesktopEvents();
   }
@@ -133,7 +163,77 @@ class SdlHost final : public Host, public DesktopBackend {
     return true;
   }
 
+  bool ShownFullscreen(HWND window) const {
+    auto it = views_.find(window);
+    return it != views_.end() && it->second.shown && it->second.fullscreen;
+  }
+
+  // The keys the host keeps (see SdlHostOptions::hostKeys). A key taken down
+  // here is taken up here too, whatever Alt does in between.
+  bool HostKey(int scancode, bool down, bool repeat) {
+    if (!options_.hostKeys) return false;
+    if (!down) return swallowed_.erase(scancode) > 0;
+    const bool enter = scancode == SDL_SCANCODE_RETURN || scancode == SDL_SCANCODE_KP_ENTER;
+    if (enter && (AltHeld() || swallowed_.count(scancode) > 0)) {
+      if (!repeat && swallowed_.insert(scancode).second) ToggleForm();
+      return true;
+    }
+    if (scancode == SDL_SCANCODE_F12) {
+      if (!repeat && swallowed_.insert(scancode).second) Screenshot();
+      return true;
+    }
+    return false;
+  }
+
  private:
+  // The form a window is shown in: the options' choice, the other one after
+  // an odd number of Alt+Enter.
+  bool WantsFullscreen(bool asked, bool toggled) const {
+    const bool base = options_.form == PresentationForm::AsAsked ? asked
+                                                                  : options_.form == PresentationForm::Fullscreen;
+    return base != toggled;
+  }
+
+  void ToggleForm() {
+    auto it = views_.find(GetForegroundWindow());
+    if (it == views_.end() || !it->second.shown) {
+      for (it = views_.begin(); it != views_.end() && !it->second.shown; ++it) {
+      }
+    }
+    if (it == views_.end()) return;
+    it->second.toggled = !it->second.toggled;
+    dirty_.insert(it->first);
+    SyncWindows();
+    Redraw(it->first);
+  }
+
+  // A copy of the last presented picture, for F12.
+  void Keep(const Picture& p) {
+    if (p.pixels == nullptr || p.width <= 0 || p.height <= 0) return;
+    const int bytes = p.format == PixelFormat::RGB565 ? 2 : 4;
+    kept_.resize(static_cast<size_t>(p.width) * p.height * bytes);
+    for (int y = 0; y < p.height; ++y)
+      std::memcpy(kept_.data() + static_cast<size_t>(y) * p.width * bytes,
+                  static_cast<const uint8_t*>(p.pixels) + static_cast<ptrdiff_t>(y) * p.pitch,
+                  static_cast<size_t>(p.width) * bytes);
+    keptPicture_ = p;
+    keptPicture_.pixels = kept_.data();
+    keptPicture_.pitch = p.width * bytes;
+  }
+
+  void Screenshot() {
+    std::string error;
+    const char* program = program_invocation_short_name;
+    const std::string file = SaveScreenshot(kept_.empty() ? Picture{} : keptPicture_, PicturesFolderHere(),
+                                            program != nullptr && *program != '\0' ? program : "screenshot",
+                                            &error);
+    if (file.empty()) {
+      std::fprintf(stderr, "screenshot: not saved: %s\n", error.c_str());
+    } else {
+      std::fprintf(stderr, "screenshot: %s\n", file.c_str());
+    }
+  }
+
   // SDL's virtual drivers show nothing; they count as a display only when
   // asked for by name (SDL_VIDEODRIVER), as the tests and the capture tool do.
   static bool IsVirtualDriver(const char* driver) {
@@ -159,8 +259,10 @@ class SdlHost final : public Host, public DesktopBackend {
     // offscreen driver. A display server may refuse a connection now and then
     // (virtual X servers under load do), so a display that is set is tried a
     // few times before the program goes on without a window.
-    const int attempts = anyDriver && display != nullptr ? 5 : 1;
-    std::string reason;
+    // With no display set there is nothing to try: SDL's attempts would only
+    // make the display libraries complain on standard error.
+    const int attempts = !anyDriver ? 1 : display != nullptr ? 5 : 0;
+    std::string reason = "no display is set";
     for (int attempt = 0; attempt < attempts; ++attempt) {
       if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(25 << (attempt - 1)));
       if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
@@ -216,12 +318,17 @@ class SdlHost final : public Host, public DesktopBackend {
     Uint32 flags = SDL_WINDOW_SHOWN;
     int x = SDL_WINDOWPOS_UNDEFINED, y = SDL_WINDOWPOS_UNDEFINED;
     int width = std::max<int>(w.client.cx, 1), height = std::max<int>(w.client.cy, 1);
-    if (w.fullscreenForm) {
+    const bool full = WantsFullscreen(w.fullscreenForm, false);
+    if (full) {
       // Desktop-sized at the origin as well, for X servers without a window
       // manager to honour the fullscreen request.
       flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
       x = y = 0;
       DesktopSize(&width, &height);
+    } else if (w.fullscreenForm) {
+      // The virtual screen in a window of its size.
+      flags |= SDL_WINDOW_RESIZABLE;
+      x = y = SDL_WINDOWPOS_CENTERED;
     } else {
       flags |= SDL_WINDOW_RESIZABLE;
       if (w.maximized) flags |= SDL_WINDOW_MAXIMIZED;
@@ -247,7 +354,9 @@ class SdlHost final : public Host, public DesktopBackend {
       SDL_RenderClear(v.renderer);
       SDL_RenderPresent(v.renderer);
     }
-    v.fullscreen = w.fullscreenForm;
+    v.asked = w.fullscreenForm;
+    v.fullscreen = full;
+    v.sized = SIZE{width, height};
     v.shown = true;
     views_[w.handle] = v;
     // The window the program sees in the foreground gets the keyboard focus.
@@ -265,13 +374,39 @@ class SdlHost final : public Host, public DesktopBackend {
       v.shown = true;
     }
     SDL_SetWindowTitle(v.window, w.captionUtf8.c_str());
-    if (w.fullscreenForm != v.fullscreen) {
-      SDL_SetWindowBordered(v.window, w.fullscreenForm ? SDL_FALSE : SDL_TRUE);
-      SDL_SetWindowResizable(v.window, w.fullscreenForm ? SDL_FALSE : SDL_TRUE);
-      SDL_SetWindowFullscreen(v.window, w.fullscreenForm ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-      v.fullscreen = w.fullscreenForm;
+    v.asked = w.fullscreenForm;
+    const bool full = WantsFullscreen(v.asked, v.toggled);
+    if (full != v.fullscreen) {
+      SDL_SetWindowBordered(v.window, full ? SDL_FALSE : SDL_TRUE);
+      SDL_SetWindowResizable(v.window, full ? SDL_FALSE : SDL_TRUE);
+      if (full) {
+        // As in Create: for X servers without a window manager.
+        int dw = 0, dh = 0;
+        if (DesktopSize(&dw, &dh)) {
+          SDL_SetWindowPosition(v.window, 0, 0);
+          SDL_SetWindowSize(v.window, dw, dh);
+        }
+      }
+      SDL_SetWindowFullscreen(v.window, full ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+      v.fullscreen = full;
+      if (!full && v.asked) {
+        v.sized = w.client;
+        SDL_SetWindowSize(v.window, std::max<int>(w.client.cx, 1), std::max<int>(w.client.cy, 1));
+        SDL_SetWindowPosition(v.window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+      }
     }
-    if (!w.fullscreenForm) {
+    if (full) return;
+    if (v.asked) {
+      // The virtual screen in a window: sized anew only when the screen's size
+      // changes, so that the user's own resizing stays.
+      if ((w.client.cx != v.sized.cx || w.client.cy != v.sized.cy) && w.client.cx > 0 && w.client.cy > 0) {
+        v.sized = w.client;
+        SDL_SetWindowSize(v.window, w.client.cx, w.client.cy);
+        SDL_SetWindowPosition(v.window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+      }
+      return;
+    }
+    {
       if (w.maximized) {
         SDL_MaximizeWindow(v.window);
       } else {
@@ -291,7 +426,7 @@ class SdlHost final : public Host, public DesktopBackend {
       return it == views_.end() ? nullptr : &it->second;
     }
     for (auto& entry : views_)
-      if (entry.second.fullscreen && entry.second.shown) return &entry.second;
+      if (entry.second.asked && entry.second.shown) return &entry.second;
     auto it = views_.find(GetForegroundWindow());
     return it == views_.end() ? nullptr : &it->second;
   }
@@ -319,7 +454,7 @@ class SdlHost final : public Host, public DesktopBackend {
     SDL_SetRenderDrawColor(v.renderer, 0, 0, 0, 255);
     SDL_RenderClear(v.renderer);
     if (v.texture != nullptr) {
-      FitRect fit = FitWithAspect(v.textureWidth, v.textureHeight, outW, outH);
+      FitRect fit = PlacePicture(options_.scaling, v.textureWidth, v.textureHeight, outW, outH);
       SDL_Rect dst{fit.x, fit.y, fit.width, fit.height};
       SDL_RenderCopy(v.renderer, v.texture, nullptr, &dst);
     }
@@ -349,6 +484,13 @@ class SdlHost final : public Host, public DesktopBackend {
     return nullptr;
   }
 
+  // Moves and sizes are the program's business only while a window is shown
+  // in the form it asked for.
+  bool ShownAsAsked(HWND handle) const {
+    auto it = views_.find(handle);
+    return it != views_.end() && it->second.fullscreen == it->second.asked;
+  }
+
   void Handle(const SDL_Event& e) {
     switch (e.type) {
       case SDL_WINDOWEVENT: {
@@ -356,10 +498,10 @@ class SdlHost final : public Host, public DesktopBackend {
         if (handle == nullptr) break;
         switch (e.window.event) {
           case SDL_WINDOWEVENT_MOVED:
-            DesktopMoved(handle, e.window.data1, e.window.data2);
+            if (ShownAsAsked(handle)) DesktopMoved(handle, e.window.data1, e.window.data2);
             break;
           case SDL_WINDOWEVENT_SIZE_CHANGED:
-            DesktopResized(handle, e.window.data1, e.window.data2);
+            if (ShownAsAsked(handle)) DesktopResized(handle, e.window.data1, e.window.data2);
             Redraw(handle);
             break;
           case SDL_WINDOWEVENT_EXPOSED:
@@ -406,6 +548,10 @@ class SdlHost final : public Host, public DesktopBackend {
     if (it != views_.end()) Draw(it->second);
   }
 
+  SdlHostOptions options_;
+  std::set<int> swallowed_;  // SDL scan codes of host keys held down
+  std::vector<uint8_t> kept_;
+  Picture keptPicture_;
   bool videoTried_ = false;
   bool video_ = false;
   int modeWidth_ = 0, modeHeight_ = 0, modeBits_ = 0;
@@ -417,22 +563,30 @@ class SdlHost final : public Host, public DesktopBackend {
 
 SdlHost* g_host = nullptr;
 
+bool HostKey(int scancode, bool down, bool repeat) {
+  return g_host != nullptr && g_host->HostKey(scancode, down, repeat);
+}
+
 }  // namespace
 
-void InstallSdlHost() {
+void InstallSdlHost(const SdlHostOptions& options) {
   if (g_host != nullptr) return;
-  g_host = new SdlHost();
+  g_host = new SdlHost(options);
   SetHost(g_host);
   SetDesktopBackend(g_host);
+  SetHostKeyHandler(HostKey);
   for (HWND window : ListWindows()) g_host->WindowChanged(window);
 }
 
 void UninstallSdlHost() {
   if (g_host == nullptr) return;
+  SetHostKeyHandler(nullptr);
   SetDesktopBackend(nullptr);
   SetHost(nullptr);
   delete g_host;
   g_host = nullptr;
 }
+
+bool PresentedFullscreen(HWND window) { return g_host != nullptr && g_host->ShownFullscreen(window); }
 
 }  // namespace standin
