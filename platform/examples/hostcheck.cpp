@@ -5,17 +5,26 @@
 // picture every frame: a white frame one pixel in
 // from the edge, a colour ramp, and a circle that stays round only when the
 // aspect ratio is kept. The mouse moves a cursor cross; holding a button fills
-// the circle. Escape ends it with exit code 0; "hostcheck 120" ends it after
-// 120 frames instead (exit code 3), so it can run unattended.
+// the circle. Escape ends it with exit code 0; "hostcheck . 120" ends it after
+// 120 frames instead (exit code 3), so it can run unattended; "still" keeps
+// the picture the same in every frame.
+//
+// Space marks a point in time: it prints the frame number, and which keys the
+// keyboard reported down and which messages the window procedure received
+// since the previous mark, so that a script can check what reached the
+// program in between (the host's own keys must not).
 //
 //   xvfb-run -s "-screen 0 1280x1024x24" ./hostcheck &
 //   xdotool key Escape
 #include <ddraw.h>
 #include <dinput.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
 
 
 namespace {
@@ -45,7 +54,10 @@ void DrawPicture(uint8_t* bits, LONG pitch, int frame, int cursorX, int cursorY,
   }
 }
 
+std::set<UINT> g_messages;  // received since the last mark
+
 LRESULT CALLBACK CheckProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  g_messages.insert(message);
   if (message == WM_DESTROY) {
     PostQuitMessage(0);
     return 0;
@@ -57,6 +69,7 @@ LRESULT CALLBACK CheckProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
   const int frameLimit = commandLine != nullptr ? std::atoi(commandLine) : 0;
+  const bool still = commandLine != nullptr && std::strstr(commandLine, "still") != nullptr;
 
   WNDCLASSEXA windowClass{};
   windowClass.cbSize = sizeof windowClass;
@@ -112,10 +125,25 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
 
   int cursorX = kWidth / 2, cursorY = kHeight / 2;
   int code = 3;
+  bool spaceWasDown = false;
+  std::set<int> keysSeen;
   for (int frame = 0; frameLimit == 0 || frame < frameLimit; ++frame) {
     BYTE keys[256] = {};
     HRESULT keyState = keyboard->GetDeviceState(sizeof keys, keys);
     if (keyState == DIERR_INPUTLOST || keyState == DIERR_NOTACQUIRED) keyboard->Acquire();
+    for (int k = 0; k < 256; ++k)
+      if ((keys[k] & 0x80) && k != DIK_SPACE) keysSeen.insert(k);
+    const bool spaceDown = (keys[DIK_SPACE] & 0x80) != 0;
+    if (spaceDown && !spaceWasDown) {
+      std::string since;
+      for (int k : keysSeen) since += " key:" + std::to_string(k);
+      for (UINT m : g_messages) since += " message:" + std::to_string(m);
+      std::fprintf(stderr, "hostcheck: mark at frame %d; since the last mark:%s\n", frame,
+                   since.empty() ? " nothing" : since.c_str());
+      keysSeen.clear();
+      g_messages.clear();
+    }
+    spaceWasDown = spaceDown;
     if (keys[DIK_ESCAPE] & 0x80) {
       code = 0;
       break;
@@ -127,7 +155,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
     DDSURFACEDESC2 locked{};
     locked.dwSize = sizeof locked;
     if (back->Lock(nullptr, &locked, DDLOCK_WAIT, nullptr) == DD_OK) {
-      DrawPicture(static_cast<uint8_t*>(locked.lpSurface), locked.lPitch, frame, cursorX, cursorY,
+      DrawPicture(static_cast<uint8_t*>(locked.lpSurface), locked.lPitch, still ? 0 : frame, cursorX, cursorY,
                   (m.rgbButtons[0] | m.rgbButtons[1]) & 0x80);
       back->Unlock(nullptr);
     }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The demo on a virtual X display: shows the scene fullscreen (a screenshot is
-# taken mid-run), ends on Escape sent by xdotool with exit code 0, and ends on
+# taken mid-run), goes on in a window and back after Alt+Enter, ends on Escape sent by xdotool with exit code 0, and ends on
 # a close request (WM_DELETE_WINDOW, as from the close button) with exit code 0.
 #
 # Usage: tests/device/xvfb-check.sh <demo binary> <folder with scene.2vef and
@@ -79,6 +79,18 @@ sleep 2.5
 window=$(find_window $pid) || explain $pid "the demo window went away" "$out/escape-run.log"
 retry import -window root "$out/mid-run.png"
 xdotool windowactivate --sync "$window" 2>/dev/null || retry xdotool windowfocus "$window"
+# Alt+Enter: the demo goes on drawing in an 800 x 600 window, then fullscreen again.
+size() { retry xwininfo -id "$(find_window $pid)" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w "x" h }'; }
+retry xdotool key alt+Return; sleep 0.8
+windowed=$(size)
+retry import -window "$(find_window $pid)" "$out/windowed.png"
+retry xdotool key alt+Return; sleep 0.8
+again=$(size)
+wcolours=$(convert "$out/windowed.png" -format '%k' info:)
+echo "xvfb-check: Alt+Enter -> $windowed with $wcolours colours ($out/windowed.png), again -> $again"
+[ "$windowed" = "800x600" ] || { echo "xvfb-check: Alt+Enter did not show an 800 x 600 window" >&2; failed=1; }
+[ "$again" = "1280x1024" ] || { echo "xvfb-check: the second Alt+Enter did not go back to fullscreen" >&2; failed=1; }
+[ "${wcolours:-0}" -ge 500 ] || { echo "xvfb-check: the window shows only $wcolours colours" >&2; failed=1; }
 sent=$(date +%s.%N)
 retry xdotool keydown Escape; sleep 0.3; retry xdotool keyup Escape
 wait $pid
