@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   libsdl2-dev libmpg123-dev libfreetype-dev libpng-dev libmp3lame-dev libassimp-dev libdeflate-dev
   googletest libgtest-dev libbenchmark-dev
-  fonts-wine ffmpeg lame
+  fonts-wine ffmpeg lame help2man dpkg-dev
   xvfb xauth xdotool x11-utils imagemagick
   g++-mingw-w64-x86-64
 )

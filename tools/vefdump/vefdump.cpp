@@ -28,12 +28,20 @@ const int kExitRefused = 2;
 // bytes; past this many, the listing only counts them.
 const size_t kShownProblems = 20;
 
-void Usage() {
-  std::fprintf(stderr,
-               "usage: vefdump [--all] FILE\n"
+// On standard output when asked for (--help), else on standard error.
+void Usage(FILE* to = stderr) {
+  std::fprintf(to,
+               "Usage: vefdump [--all] FILE\n"
                "       vefdump --json FILE\n"
                "Shows what a scene file holds and whether the demo can play it.\n"
                "Records with problems past the first %zu are counted, not listed, unless --all.\n"
+               "\n"
+               "Options:\n"
+               "  --all       list every record with a problem\n"
+               "  --json      the scene after import and preparation, as JSON\n"
+               "  --help      show this text\n"
+               "  --version   show the version\n"
+               "\n"
                "Exit code 0: playable; 2: refused (reason on standard error); 1: usage or I/O error.\n",
                kShownProblems);
 }
@@ -76,7 +84,10 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--all") == 0) {
       all = true;
     } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      Usage();
+      Usage(stdout);
+      return kExitPlayable;
+    } else if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("vefdump %s\n", DEMO_VERSION);
       return kExitPlayable;
     } else if (path.empty()) {
       path = argv[i];
