@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -203,7 +204,7 @@ void SceneWriter::addRaw(const std::vector<uint8_t>& bytes) {
   body_.insert(body_.end(), bytes.begin(), bytes.end());
 }
 
-std::vector<uint8_t> SceneWriter::bytes() const {
+std::vector<uint8_t> SceneWriter::headerBytes() const {
   const HeaderOverride& h = header;
   uint32_t values[fmt::kHeaderValues] = {
       h.frameCount ? *h.frameCount : static_cast<uint32_t>(maxFrame_ + 1),
@@ -218,10 +219,21 @@ std::vector<uint8_t> SceneWriter::bytes() const {
       static_cast<uint32_t>(h.recordTableSize ? *h.recordTableSize : maxIndex_ + 1),
   };
   std::vector<uint8_t> out;
-  out.reserve(fmt::kHeaderSize + body_.size());
+  out.reserve(fmt::kHeaderSize);
   for (uint32_t v : values) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
   }
+  return out;
+}
+
+std::vector<uint8_t> SceneWriter::takeBody() {
+  std::vector<uint8_t> out;
+  out.swap(body_);
+  return out;
+}
+
+std::vector<uint8_t> SceneWriter::bytes() const {
+  std::vector<uint8_t> out = headerBytes();
   out.insert(out.end(), body_.begin(), body_.end());
   return out;
 }
@@ -230,42 +242,84 @@ bool SceneWriter::writeFile(const std::string& path, std::string* error) const {
   return WriteFileAtomically(path, bytes(), error);
 }
 
-bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes,
-                         std::string* error) {
-  auto fail = [&](const std::string& what, int err) {
-    if (error) *error = path + ": " + what + ": " + std::strerror(err);
-    return false;
-  };
+bool AtomicFile::fail(const std::string& what, int err, std::string* error) {
+  if (error) *error = path_ + ": " + what + ": " + std::strerror(err);
+  abort();
+  return false;
+}
+
+bool AtomicFile::open(const std::string& path, std::string* error) {
+  abort();
+  path_ = path;
+  size_ = 0;
   std::string tmp = path + ".tmpXXXXXX";
   std::vector<char> name(tmp.begin(), tmp.end());
   name.push_back('\0');
-  int fd = mkstemp(name.data());
-  if (fd < 0) return fail("cannot create temporary file", errno);
+  fd_ = mkstemp(name.data());
+  if (fd_ < 0) return fail("cannot create temporary file", errno, error);
+  temp_ = name.data();
+  return true;
+}
+
+bool AtomicFile::write(const uint8_t* data, size_t size, std::string* error) {
   size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+  while (done < size) {
+    ssize_t n = ::write(fd_, data + done, size - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      int err = errno;
-      ::close(fd);
-      ::unlink(name.data());
-      return fail("write failed", err);
+      return fail("write failed", errno, error);
     }
     done += static_cast<size_t>(n);
   }
-  // mkstemp creates 0600; a scene file is an ordinary document.
-  fchmod(fd, 0644);
-  if (::close(fd) != 0) {
-    int err = errno;
-    ::unlink(name.data());
-    return fail("write failed", err);
-  }
-  if (std::rename(name.data(), path.c_str()) != 0) {
-    int err = errno;
-    ::unlink(name.data());
-    return fail("cannot rename temporary file", err);
+  size_ += size;
+  return true;
+}
+
+bool AtomicFile::writeAt(uint64_t offset, const std::vector<uint8_t>& bytes, std::string* error) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail("write failed", errno, error);
+    }
+    done += static_cast<size_t>(n);
   }
   return true;
+}
+
+bool AtomicFile::commit(std::string* error) {
+  // mkstemp creates 0600; a scene file is an ordinary document.
+  fchmod(fd_, 0644);
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) {
+    int err = errno;
+    ::unlink(temp_.c_str());
+    temp_.clear();
+    return fail("write failed", err, error);
+  }
+  if (std::rename(temp_.c_str(), path_.c_str()) != 0) {
+    int err = errno;
+    ::unlink(temp_.c_str());
+    temp_.clear();
+    return fail("cannot rename temporary file", err, error);
+  }
+  temp_.clear();
+  return true;
+}
+
+void AtomicFile::abort() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
+}
+
+bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes,
+                         std::string* error) {
+  AtomicFile file;
+  return file.open(path, error) && file.write(bytes.data(), bytes.size(), error) && file.commit(error);
 }
 
 std::vector<uint8_t> TwoFrameSample() {

@@ -174,6 +174,12 @@ class SceneWriter {
   // Bytes of the records written so far (without the header).
   size_t bodySize() const { return body_.size(); }
 
+  // Streaming: the 40 header bytes for the records added so far, and the
+  // record bytes not yet taken (moved out; the counts and indices stay, so a
+  // long scene can go to a file piece by piece and get its header last).
+  std::vector<uint8_t> headerBytes() const;
+  std::vector<uint8_t> takeBody();
+
  private:
   int32_t beginRecord(uint8_t type, uint8_t flags, std::optional<int32_t> index);
   void put8(uint8_t v) { body_.push_back(v); }
@@ -189,6 +195,29 @@ class SceneWriter {
   int32_t meshes_ = 0, vertexLists_ = 0, objectKeys_ = 0, materials_ = 0, uvLists_ = 0,
           textures_ = 0, lights_ = 0;
   uint32_t cameras_ = 0;
+};
+
+// A file written under a temporary name beside `path` and renamed over it by
+// commit(); destroyed or aborted before that, it removes the temporary file,
+// so a failure or an interruption never leaves a half-written `path`.
+class AtomicFile {
+ public:
+  AtomicFile() = default;
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+  ~AtomicFile() { abort(); }
+  bool open(const std::string& path, std::string* error);
+  bool write(const uint8_t* data, size_t size, std::string* error);
+  bool writeAt(uint64_t offset, const std::vector<uint8_t>& bytes, std::string* error);
+  bool commit(std::string* error);  // mode 0644, close, rename
+  void abort();                     // close and remove the temporary file
+  uint64_t size() const { return size_; }
+
+ private:
+  bool fail(const std::string& what, int err, std::string* error);
+  std::string path_, temp_;
+  int fd_ = -1;
+  uint64_t size_ = 0;
 };
 
 // Writes `bytes` to `path` through a temporary file and a rename (see

@@ -1,0 +1,384 @@
+// vefexport: animation maths against hand computations, scenes the importer
+// accepts and the player draws where the camera maths says, the real models
+// rendered against stored frames, and bad input refused cleanly.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Capture.h"
+#include "Export.h"
+#include "Model.h"
+#include "Pose.h"
+#include "Scene.h"
+
+namespace ve = vefexport;
+namespace dc = democapture;
+
+namespace {
+
+const std::string kTool = std::string(DEMO_BINARY_DIR) + "/tools/vefexport/vefexport";
+const std::string kCapture = std::string(DEMO_BINARY_DIR) + "/tools/democapture/democapture";
+const std::string kGen = std::string(DEMO_BINARY_DIR) + "/tools/demogen/demogen";
+const std::string kModels = std::string(DEMO_SOURCE_DIR) + "/tests/data/models";
+
+// The player's projection (horizontal pi/4 over 799.5 pixels, centre offset 0.001).
+const double kFocal = 799.5 / (2 * std::tan(M_PI / 8));
+const double kCx = 799.5 / 2 + 0.001, kCy = 599.5 / 2 + 0.001;
+
+std::string Dir(const char* name) {
+  std::string dir = std::string(::testing::TempDir()) + "vefexport-" + name + "-" + std::to_string(getpid());
+  std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
+  return dir;
+}
+
+int Shell(const std::string& command, std::string* output = nullptr) {
+  const std::string log = std::string(::testing::TempDir()) + "vefexport-shell-" + std::to_string(getpid());
+  const int status = std::system((command + " >'" + log + "' 2>&1").c_str());
+  if (output) {
+    std::ifstream in(log);
+    std::stringstream s;
+    s << in.rdbuf();
+    *output = s.str();
+  }
+  std::remove(log.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool Exists(const std::string& p) {
+  struct stat st;
+  return stat(p.c_str(), &st) == 0;
+}
+
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+// A small glTF written by hand: one binary buffer as a data URI, accessors
+// appended as they are added.
+struct Gltf {
+  std::vector<uint8_t> bin;
+  std::vector<std::string> views, accessors;
+
+  template <typename T>
+  int add(const std::vector<T>& v, int componentType, const char* type, int count, bool normalized = false) {
+    while (bin.size() % 4) bin.push_back(0);
+    const size_t off = bin.size(), bytes = v.size() * sizeof(T);
+    bin.resize(off + bytes);
+    std::memcpy(bin.data() + off, v.data(), bytes);
+    views.push_back("{\"buffer\":0,\"byteOffset\":" + std::to_string(off) + ",\"byteLength\":" + std::to_string(bytes) + "}");
+    accessors.push_back("{\"bufferView\":" + std::to_string(views.size() - 1) + ",\"componentType\":" +
+                        std::to_string(componentType) + ",\"count\":" + std::to_string(count) + ",\"type\":\"" + type +
+                        "\"" + (normalized ? ",\"normalized\":true" : "") + "}");
+    return int(accessors.size() - 1);
+  }
+  int floats(const std::vector<float>& v, const char* type, int width) { return add(v, 5126, type, int(v.size()) / width); }
+
+  // `body` holds the scene's own top-level members (nodes, meshes, ...).
+  std::string json(const std::string& body) const {
+    static const char* k = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string b64;
+    for (size_t i = 0; i < bin.size(); i += 3) {
+      const uint32_t n = uint32_t(bin[i]) << 16 | (i + 1 < bin.size() ? uint32_t(bin[i + 1]) << 8 : 0) |
+                         (i + 2 < bin.size() ? bin[i + 2] : 0);
+      b64 += k[n >> 18 & 63];
+      b64 += k[n >> 12 & 63];
+      b64 += i + 1 < bin.size() ? k[n >> 6 & 63] : '=';
+      b64 += i + 2 < bin.size() ? k[n & 63] : '=';
+    }
+    std::string s = "{\"asset\":{\"version\":\"2.0\"},\"buffers\":[{\"byteLength\":" + std::to_string(bin.size()) +
+                    ",\"uri\":\"data:application/octet-stream;base64," + b64 + "\"}],\"bufferViews\":[";
+    for (size_t i = 0; i < views.size(); ++i) s += (i ? "," : "") + views[i];
+    s += "],\"accessors\":[";
+    for (size_t i = 0; i < accessors.size(); ++i) s += (i ? "," : "") + accessors[i];
+    return s + "]," + body + "}";
+  }
+};
+
+const std::vector<float> kTriangle = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+
+// Imports a scene file with the demo's own importer.
+Scene* Import(const std::string& path) {
+  auto* scene = new Scene();
+  scene->importFile(path.c_str());
+  EXPECT_TRUE(scene->playable) << scene->refusalReason();
+  return scene;
+}
+
+// Every traced vertex (x, y) of the frame at demo time `time`.
+std::vector<std::array<double, 2>> Trace(const std::string& scene, int time) {
+  std::string out;
+  EXPECT_EQ(Shell(kCapture + " --scene '" + scene + "' --trace " + std::to_string(time), &out), 0) << out;
+  std::vector<std::array<double, 2>> v;
+  std::istringstream in(out);
+  std::string line;
+  while (std::getline(in, line)) {
+    double x, y;
+    int i;
+    if (std::sscanf(line.c_str(), " [%d] %lf %lf", &i, &x, &y) == 3) v.push_back({x, y});
+  }
+  return v;
+}
+
+bool Near(const std::vector<std::array<double, 2>>& got, double x, double y, double tol) {
+  for (const auto& p : got)
+    if (std::fabs(p[0] - x) < tol && std::fabs(p[1] - y) < tol) return true;
+  return false;
+}
+
+}  // namespace
+
+// The importer rebuilds rotations from three angles; every rotation must come
+// back from the angles the exporter writes, gimbal lock included.
+TEST(VefExport, EulerAnglesRebuildTheRotation) {
+  std::vector<ve::Quat> qs = {{0, 0, 0, 1}, {0, 0.7071068, 0, 0.7071068}, {0, -0.7071068, 0, 0.7071068},
+                              {0.3, 0.2, -0.5, 0.787}};
+  for (int i = 0; i < 40; ++i) qs.push_back({std::sin(i * 1.3), std::cos(i * 0.7), std::sin(i * 2.1 + 1), std::cos(i)});
+  for (ve::Quat q : qs) {
+    const double n = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+    for (double& c : q) c /= n;
+    const ve::Affine a = ve::Affine::FromTRS({0, 0, 0}, q, {1, 1, 1});
+    const ve::Vec3 e = ve::EulerFromRows(a.r);
+    Matrix m;
+    m.SetRotation(float(e[0]), float(e[1]), float(e[2]));
+    const Vec3* rows[3] = {&m.r0, &m.r1, &m.r2};
+    for (int r = 0; r < 3; ++r) {
+      EXPECT_NEAR(rows[r]->x, a.r[size_t(r)][0], 2e-6);
+      EXPECT_NEAR(rows[r]->y, a.r[size_t(r)][1], 2e-6);
+      EXPECT_NEAR(rows[r]->z, a.r[size_t(r)][2], 2e-6);
+    }
+  }
+}
+
+// Three nodes moved by STEP, LINEAR and CUBICSPLINE samplers from x = 0 at
+// 0 s to x = 4 at 1 s (cubic: out-tangent 8, in-tangent -2); the camera at
+// (0, 0, 10) looks at the origin, so a node's view position is (x, y, 10 - z).
+TEST(VefExport, SamplersPlaceNodesWhereTheSplineSays) {
+  Gltf g;
+  const int pos = g.floats(kTriangle, "VEC3", 3);
+  const int in = g.floats({0, 1}, "SCALAR", 1);
+  const int step = g.floats({0, 0, 0, 4, 0, 0}, "VEC3", 3);
+  const int lin = g.floats({0, 1, 0, 4, 1, 0}, "VEC3", 3);
+  const int cub = g.floats({0, 0, 0, 0, 2, 0, 8, 0, 0, -2, 0, 0, 4, 2, 0, 0, 0, 0}, "VEC3", 3);
+  const std::string dir = Dir("samplers");
+  WriteText(dir + "/m.gltf", g.json(
+      "\"scenes\":[{\"nodes\":[0,1,2]}],\"meshes\":[{\"primitives\":[{\"attributes\":{\"POSITION\":" + std::to_string(pos) + "}}]}],"
+      "\"nodes\":[{\"mesh\":0},{\"mesh\":0,\"translation\":[0,1,0]},{\"mesh\":0,\"translation\":[0,2,0]}],"
+      "\"animations\":[{\"samplers\":[{\"input\":" + std::to_string(in) + ",\"output\":" + std::to_string(step) + ",\"interpolation\":\"STEP\"},"
+      "{\"input\":" + std::to_string(in) + ",\"output\":" + std::to_string(lin) + "},"
+      "{\"input\":" + std::to_string(in) + ",\"output\":" + std::to_string(cub) + ",\"interpolation\":\"CUBICSPLINE\"}],"
+      "\"channels\":[{\"sampler\":0,\"target\":{\"node\":0,\"path\":\"translation\"}},{\"sampler\":1,\"target\":{\"node\":1,\"path\":\"translation\"}},"
+      "{\"sampler\":2,\"target\":{\"node\":2,\"path\":\"translation\"}}]}]"));
+  std::string out;
+  ASSERT_EQ(Shell(kTool + " '" + dir + "/m.gltf' -o '" + dir + "/s.2vef' --fps 4 --seconds 1.5 --eye 0,0,10 --target 0,0,0", &out), 0) << out;
+  Scene* s = Import(dir + "/s.2vef");
+  ASSERT_EQ(s->frameCount, 7u);  // 1.5 s at 4 fps, both ends: the last pose holds after 1 s
+  auto cubic = [](double t) {
+    const double s = std::min(t, 1.0), s2 = s * s, s3 = s2 * s;
+    return (s3 - 2 * s2 + s) * 8 + (-2 * s3 + 3 * s2) * 4 + (s3 - s2) * -2;
+  };
+  for (uint32_t f = 0; f < s->frameCount; ++f) {
+    const double t = f / 4.0;
+    const double want[3] = {t < 1 ? 0.0 : 4.0, 4 * std::min(t, 1.0), cubic(t)};
+    ASSERT_EQ(s->frameSpans[f].keyCount, 3);
+    for (int n = 0; n < 3; ++n) {
+      const Matrix& m = s->keys.items[s->frameSpans[f].firstKey + n]->matrix;
+      EXPECT_NEAR(m.t.x, want[n], 1e-4) << "frame " << f << " node " << n;
+      EXPECT_NEAR(m.t.y, n, 1e-4);
+      EXPECT_NEAR(m.t.z, 10, 1e-4);
+    }
+  }
+}
+
+// A two-joint skin (byte joints, normalised byte weights) and a two-target
+// morph with animated weights; the skin's shape never changes, so its list is
+// shared by every frame and must still come through the importer once.
+TEST(VefExport, SkinAndMorphGiveHandComputedPositions) {
+  Gltf g;
+  const int skinPos = g.floats({0, 0, 0, 2, 0, 0, 0, 1, 0}, "VEC3", 3);
+  const int joints = g.add(std::vector<uint8_t>{0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0}, 5121, "VEC4", 3);
+  const int weights = g.add(std::vector<uint8_t>{255, 0, 0, 0, 255, 0, 0, 0, 128, 127, 0, 0}, 5121, "VEC4", 3, true);
+  const int ibm = g.floats({1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, -1, 0, 0, 1}, "MAT4", 16);
+  const int morphPos = g.floats(kTriangle, "VEC3", 3);
+  const int d0 = g.floats({0, 0, 1, 0, 0, 0, 0, 0, 0}, "VEC3", 3);
+  const int d1 = g.floats({0, 0, 0, 2, 0, 0, 0, 0, -4}, "VEC3", 3);
+  const int in = g.floats({0, 1}, "SCALAR", 1);
+  const int w = g.floats({0, 0, 1, 0.5f}, "SCALAR", 1);
+  auto n = [](int v) { return std::to_string(v); };
+  const std::string dir = Dir("skin");
+  WriteText(dir + "/m.gltf", g.json(
+      "\"scenes\":[{\"nodes\":[0,1,3]}],"
+      "\"meshes\":[{\"primitives\":[{\"attributes\":{\"POSITION\":" + n(skinPos) + ",\"JOINTS_0\":" + n(joints) +
+      ",\"WEIGHTS_0\":" + n(weights) + "}}]},{\"primitives\":[{\"attributes\":{\"POSITION\":" + n(morphPos) +
+      "},\"targets\":[{\"POSITION\":" + n(d0) + "},{\"POSITION\":" + n(d1) + "}]}]}],"
+      "\"skins\":[{\"joints\":[1,2],\"inverseBindMatrices\":" + n(ibm) + "}],"
+      "\"nodes\":[{\"mesh\":0,\"skin\":0},{\"children\":[2]},{\"translation\":[1,0,0],\"rotation\":[0,0,0.7071068,0.7071068]},"
+      "{\"mesh\":1,\"translation\":[5,0,0]}],"
+      "\"animations\":[{\"samplers\":[{\"input\":" + n(in) + ",\"output\":" + n(w) + "}],"
+      "\"channels\":[{\"sampler\":0,\"target\":{\"node\":3,\"path\":\"weights\"}}]}]"));
+  std::string out;
+  ASSERT_EQ(Shell(kTool + " '" + dir + "/m.gltf' -o '" + dir + "/s.2vef' --fps 2 --eye 0,0,10 --target 0,0,0", &out), 0) << out;
+  Scene* s = Import(dir + "/s.2vef");
+  ASSERT_EQ(s->frameCount, 3u);
+  // Skin: v1 = (2,0,0) -> joint 1 space (1,0,0) -> turned 90 degrees (0,1,0) -> (1,1,0);
+  // v2 = (0,1,0): 128/255 of itself plus 127/255 of (0,-1,0) -> (0, 1/255, 0).
+  // Morph at 0.5 s: weights (0.5, 0.25): v0 + (0,0,0.5), v1 + (0.5,0,0), v2 + (0,0,-1); node at x = 5.
+  const double skin[3][3] = {{0, 0, 0}, {1, 1, 0}, {0, 1.0 / 255, 0}};
+  const double morph[3][3] = {{5, 0, 0.5}, {6.5, 0, 0}, {5, 1, -1}};
+  for (uint32_t f = 0; f < 3; ++f) {
+    const Key* ks = s->keys.items[s->frameSpans[f].firstKey];
+    const Key* km = s->keys.items[s->frameSpans[f].firstKey + 1];
+    ASSERT_EQ(ks->kind, 2);
+    ASSERT_EQ(km->kind, 2);
+    for (int v = 0; v < 3; ++v) {
+      const Vec3& p = ks->morphVertices->positions[v];
+      EXPECT_NEAR(p.x, skin[v][0], 1e-5);
+      EXPECT_NEAR(p.y, skin[v][1], 1e-5);
+      EXPECT_NEAR(p.z, 10 - skin[v][2], 1e-5);
+    }
+    if (f != 1) continue;
+    for (int v = 0; v < 3; ++v) {
+      const Vec3& p = km->morphVertices->positions[v];
+      EXPECT_NEAR(p.x, morph[v][0], 1e-5);
+      EXPECT_NEAR(p.y, morph[v][1], 1e-5);
+      EXPECT_NEAR(p.z, 10 - morph[v][2], 1e-5);
+    }
+  }
+  EXPECT_EQ(s->keys.items[s->frameSpans[0].firstKey]->morphVertices, s->keys.items[s->frameSpans[2].firstKey]->morphVertices);
+}
+
+// What the player draws: with --eye/--target its own projection of the view
+// position; with a model camera, that camera's vertical field of view over the
+// screen's 599.5 pixel rows.
+TEST(VefExport, CamerasProjectWhereTheHandComputationSays) {
+  Gltf g;
+  const int pos = g.floats({-1, -1, 0, 1, -1, 0, 0, 1, 0}, "VEC3", 3);
+  const std::string dir = Dir("camera");
+  auto n = [](int v) { return std::to_string(v); };
+  WriteText(dir + "/m.gltf", g.json(
+      "\"scenes\":[{\"nodes\":[0,1]}],\"meshes\":[{\"primitives\":[{\"attributes\":{\"POSITION\":" + n(pos) + "}}]}],"
+      "\"cameras\":[{\"type\":\"perspective\",\"perspective\":{\"yfov\":0.5,\"znear\":0.1}}],"
+      "\"nodes\":[{\"mesh\":0},{\"camera\":0,\"translation\":[0,0,8]}]"));
+  std::string out;
+  ASSERT_EQ(Shell(kTool + " '" + dir + "/m.gltf' -o '" + dir + "/eye.2vef' --eye 3,2,10 --target 0,0,0", &out), 0) << out;
+  ASSERT_EQ(Shell(kTool + " '" + dir + "/m.gltf' -o '" + dir + "/cam.2vef' --camera 0", &out), 0) << out;
+  // Eye (3, 2, 10) looking at the origin, up +Y: forward f, right r = f x up, up u = r x f.
+  const double e[3] = {3, 2, 10}, len = std::sqrt(9 + 4 + 100);
+  const double f[3] = {-3 / len, -2 / len, -10 / len};
+  double r[3] = {f[1] * 0 - f[2] * 1, f[2] * 0 - f[0] * 0, f[0] * 1 - f[1] * 0};
+  const double rl = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
+  for (double& c : r) c /= rl;
+  const double u[3] = {r[1] * f[2] - r[2] * f[1], r[2] * f[0] - r[0] * f[2], r[0] * f[1] - r[1] * f[0]};
+  const auto eyeTrace = Trace(dir + "/eye.2vef", 0);
+  const auto camTrace = Trace(dir + "/cam.2vef", 0);
+  const double verts[3][3] = {{-1, -1, 0}, {1, -1, 0}, {0, 1, 0}};
+  for (const auto& p : verts) {
+    const double d[3] = {p[0] - e[0], p[1] - e[1], p[2] - e[2]};
+    const double vx = d[0] * r[0] + d[1] * r[1] + d[2] * r[2], vy = d[0] * u[0] + d[1] * u[1] + d[2] * u[2],
+                 vz = d[0] * f[0] + d[1] * f[1] + d[2] * f[2];
+    EXPECT_TRUE(Near(eyeTrace, kCx + kFocal * vx / vz, kCy - kFocal * vy / vz, 0.01)) << p[0] << "," << p[1];
+    // Camera at (0, 0, 8) with a vertical field of view of 0.5 rad: 599.5 / 2 pixels per tan(0.25).
+    const double k = 599.5 / 2 / std::tan(0.25);
+    EXPECT_TRUE(Near(camTrace, kCx + k * p[0] / 8, kCy - k * p[1] / 8, 0.01)) << p[0] << "," << p[1];
+  }
+}
+
+// The real models convert with their first animation, the importer accepts
+// them, and three captured frames match the stored references.
+TEST(VefExport, ModelsConvertAndPlay) {
+  const std::string dir = Dir("models");
+  ASSERT_EQ(Shell(kGen + " --bars 2 '" + dir + "'"), 0);
+  const bool update = std::getenv("VEFEXPORT_UPDATE_REFS") != nullptr;
+  const char* models[][2] = {{"BoxAnimated", "BoxAnimated/BoxAnimated.glb"},
+                             {"CesiumMan", "CesiumMan/CesiumMan.gltf"},
+                             {"MorphStressTest", "MorphStressTest/MorphStressTest.gltf"},
+                             {"ShadowsSpot", "ShadowsSpot/shadows-spot.gltf"}};
+  for (const auto& m : models) {
+    SCOPED_TRACE(m[0]);
+    const std::string scene = dir + "/" + m[0] + ".2vef";
+    std::string out;
+    ASSERT_EQ(Shell(kTool + " '" + kModels + "/" + m[1] + "' -o '" + scene + "'", &out), 0) << out;
+    delete Import(scene);
+    for (int time : {1000, 5000, 9000}) {
+      const std::string png = dir + "/" + m[0] + "-" + std::to_string(time);
+      ASSERT_EQ(Shell(kCapture + " --scene '" + scene + "' --music '" + dir + "/Sound.mp3' --size 160x120 --from " +
+                      std::to_string(time) + " --to " + std::to_string(time + 400) + " --png '" + png + "'", &out), 0) << out;
+      std::string first;
+      ASSERT_EQ(Shell("ls '" + png + "' | head -1", &first), 0);
+      while (!first.empty() && first.back() == '\n') first.pop_back();
+      dc::Image got, want;
+      std::string error;
+      ASSERT_TRUE(dc::ReadPng(png + "/" + first, &got, &error)) << error;
+      const std::string ref = kModels + "/refs/" + m[0] + "-" + std::to_string(time) + ".png";
+      if (update) {
+        ASSERT_TRUE(dc::WritePng(ref, got, 9, &error)) << error;
+      }
+      ASSERT_TRUE(dc::ReadPng(ref, &want, &error)) << error;
+      ASSERT_EQ(got.rgb.size(), want.rgb.size());
+      double diff = 0;
+      size_t lit = 0;
+      for (size_t i = 0; i < got.rgb.size(); ++i) {
+        diff += std::abs(int(got.rgb[i]) - int(want.rgb[i]));
+        lit += got.rgb[i] > 8;
+      }
+      EXPECT_LT(diff / double(got.rgb.size()), 2.0) << "frame at " << time << " differs from " << ref;
+      EXPECT_GT(lit, got.rgb.size() / 50) << "frame at " << time << " shows (almost) nothing";
+    }
+  }
+}
+
+// Broken input: a clear message naming the file, exit code 2, no output file;
+// a missing image is only a warning.
+TEST(VefExport, BadInputIsRefusedCleanly) {
+  const std::string dir = Dir("bad");
+  Gltf g;
+  const int pos = g.floats(kTriangle, "VEC3", 3);
+  const std::string mesh = "\"meshes\":[{\"primitives\":[{\"attributes\":{\"POSITION\":" + std::to_string(pos) + "}}]}],\"nodes\":[{\"mesh\":0}]";
+  std::string good = g.json(mesh);
+  std::ifstream glb(kModels + "/BoxAnimated/BoxAnimated.glb", std::ios::binary);
+  std::string box((std::istreambuf_iterator<char>(glb)), std::istreambuf_iterator<char>());
+  auto replace = [](std::string s, const std::string& a, const std::string& b) { return s.replace(s.find(a), a.size(), b); };
+  struct Case {
+    const char* file;
+    std::string content;
+    int code;
+    const char* message;
+  } cases[] = {
+      {"truncated.glb", box.substr(0, box.size() / 2), 2, "truncated.glb"},
+      {"garbage.glb", replace(box, "\"accessors\"", "\"acc\x01ssors\""), 2, "garbage.glb"},
+      {"corrupt.gltf", good.substr(0, good.size() - 40), 2, "corrupt.gltf"},
+      {"nobuffer.gltf", replace(good, good.substr(good.find("data:"), good.find('"', good.find("data:")) - good.find("data:")), "absent.bin"), 2, "nobuffer.gltf"},
+      {"absurd.gltf", replace(good, "\"count\":3", "\"count\":4000000000"), 2, "absurd"},
+      {"overrun.gltf", replace(good, "\"count\":3", "\"count\":4"), 2, "do not fit"},
+      {"badindex.gltf", replace(good, "\"nodes\":[{\"mesh\":0}]", "\"nodes\":[{\"mesh\":7}]"), 2, "mesh 7 does not exist"},
+      {"noimage.gltf", replace(good, "\"nodes\"", "\"images\":[{\"uri\":\"absent.png\"}],\"textures\":[{\"source\":0}],"
+                                                 "\"materials\":[{\"pbrMetallicRoughness\":{\"baseColorTexture\":{\"index\":0}}}],\"nodes\""),
+       0, "absent.png"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    WriteText(dir + "/" + c.file, c.content);
+    std::string out;
+    EXPECT_EQ(Shell(kTool + " '" + dir + "/" + c.file + "' -o '" + dir + "/out.2vef'", &out), c.code) << out;
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    EXPECT_EQ(Exists(dir + "/out.2vef"), c.code == 0);
+    std::remove((dir + "/out.2vef").c_str());
+  }
+  // The size limit is checked before anything is written; bad options are usage errors.
+  WriteText(dir + "/good.gltf", good);
+  std::string out;
+  EXPECT_EQ(Shell(kTool + " '" + dir + "/good.gltf' -o '" + dir + "/out.2vef' --max-size 100", &out), 1) << out;
+  EXPECT_NE(out.find("--max-size"), std::string::npos) << out;
+  EXPECT_EQ(Shell("ls '" + dir + "' | grep -c tmp", &out), 1) << out;  // no temporary file left
+  EXPECT_EQ(Shell(kTool + " '" + dir + "/good.gltf' -o '" + dir + "/out.2vef' --eye 1,2", &out), 2) << out;
+  EXPECT_EQ(Shell(kTool + " '" + dir + "/good.gltf' -o '" + dir + "/out.2vef' --camera 3", &out), 2) << out;
+  EXPECT_FALSE(Exists(dir + "/out.2vef"));
+}

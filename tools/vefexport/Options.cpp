@@ -1,0 +1,150 @@
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+#include "Run.h"
+
+namespace vefexport {
+
+const char kUsage[] =
+    "Usage: vefexport MODEL -o OUT.2vef [options]\n"
+    "       vefexport MODEL --list\n"
+    "Converts an animated model into a scene file for the demo. glTF 2.0 (.gltf, .glb)\n"
+    "is read with its full animation semantics; FBX, Collada, OBJ, 3DS and the other\n"
+    "formats Assimp reads are converted through Assimp (linear keys, no morph animation).\n"
+    "\n"
+    "Time:\n"
+    "  --fps F              frames per second (default 25)\n"
+    "  --seconds S          length of the scene (default: the animation's duration)\n"
+    "  --music FILE.mp3     length of the scene = the music's; frames spread over it so\n"
+    "                       each is on screen at the music time it shows\n"
+    "  --animation NAME|N   which animation (default the first)\n"
+    "  --loop               repeat the animation over the span (default: its last pose holds)\n"
+    "Camera (the player's projection is fixed: 45 degrees across 800 x 600):\n"
+    "  --camera NAME|N      the model's camera, animated if its node is. Its vertical\n"
+    "                       field of view is kept by zooming (nodes then are baked per\n"
+    "                       frame); an orthographic camera becomes a perspective one with\n"
+    "                       the player's field of view, moved back along its view\n"
+    "                       direction until the plane through the scene's centre shows\n"
+    "                       the camera's height\n"
+    "  --eye X,Y,Z --target X,Y,Z\n"
+    "                       a fixed camera in model coordinates (glTF: metres, +Y up),\n"
+    "                       up = +Y, the player's own projection\n"
+    "  (neither)            an automatic camera framing the whole animated scene\n"
+    "Light and material:\n"
+    "  --no-default-lights  no key and fill light when the model has none\n"
+    "  --texture-size N     largest texture side: 256 (default), 128, 64 or 32\n"
+    "  --palette            256-colour textures (libimagequant) instead of RGB565\n"
+    "Output:\n"
+    "  -o, --output FILE    the scene file to write\n"
+    "  --max-size BYTES     refuse a larger scene before writing (default 536870912);\n"
+    "                       suffixes K, M, G\n"
+    "  --list               print animations, cameras, lights, meshes; write nothing\n"
+    "  --help, --version\n"
+    "Exit codes: 0 done, 1 conversion failed, 2 bad command line or unreadable model,\n"
+    "130 interrupted. Nothing half-written is left behind.\n";
+
+namespace {
+
+bool Number(const std::string& s, double* v) {
+  if (s.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  *v = std::strtod(s.c_str(), &end);
+  return *end == 0 && errno == 0 && std::isfinite(*v);
+}
+
+bool Triple(const std::string& s, Vec3* v) {
+  size_t a = s.find(','), b = a == std::string::npos ? a : s.find(',', a + 1);
+  if (b == std::string::npos || s.find(',', b + 1) != std::string::npos) return false;
+  return Number(s.substr(0, a), &(*v)[0]) && Number(s.substr(a + 1, b - a - 1), &(*v)[1]) &&
+         Number(s.substr(b + 1), &(*v)[2]);
+}
+
+}  // namespace
+
+bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string* error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= args.size()) {
+        *error = a + " needs a value";
+        return false;
+      }
+      *out = args[++i];
+      return true;
+    };
+    auto badValue = [&](const std::string& v, const char* what) {
+      *error = a + " " + v + ": " + what;
+      return false;
+    };
+    std::string v;
+    double d;
+    if (a == "--help" || a == "-h") o->help = true;
+    else if (a == "--version") o->version = true;
+    else if (a == "--list") o->list = true;
+    else if (a == "--loop") o->exp.loop = true;
+    else if (a == "--no-default-lights") o->exp.defaultLights = false;
+    else if (a == "--palette") o->exp.palette = true;
+    else if (a == "-o" || a == "--output") { if (!value(&o->output)) return false; }
+    else if (a == "--music") { if (!value(&o->music)) return false; }
+    else if (a == "--animation") { if (!value(&o->exp.animation)) return false; }
+    else if (a == "--camera") { if (!value(&o->exp.camera)) return false; }
+    else if (a == "--fps") {
+      if (!value(&v)) return false;
+      if (!Number(v, &d) || !(d > 0) || d > 1000) return badValue(v, "frames per second must be above 0 and at most 1000");
+      o->exp.fps = d;
+    } else if (a == "--seconds") {
+      if (!value(&v)) return false;
+      if (!Number(v, &d) || !(d > 0)) return badValue(v, "must be a positive number of seconds");
+      o->exp.seconds = d;
+    } else if (a == "--texture-size") {
+      if (!value(&v)) return false;
+      if (v != "256" && v != "128" && v != "64" && v != "32") return badValue(v, "must be 256, 128, 64 or 32");
+      o->exp.textureSize = std::atoi(v.c_str());
+    } else if (a == "--max-size") {
+      if (!value(&v)) return false;
+      std::string n = v;
+      double k = 1;
+      if (!n.empty() && (n.back() == 'K' || n.back() == 'M' || n.back() == 'G')) {
+        k = n.back() == 'K' ? 1024.0 : n.back() == 'M' ? 1048576.0 : 1073741824.0;
+        n.pop_back();
+      }
+      if (!Number(n, &d) || !(d > 0) || d * k > 1e15) return badValue(v, "must be a positive size in bytes");
+      o->exp.maxSize = uint64_t(d * k);
+    } else if (a == "--eye" || a == "--target") {
+      if (!value(&v)) return false;
+      Vec3 p;
+      if (!Triple(v, &p)) return badValue(v, "must be three numbers X,Y,Z");
+      (a == "--eye" ? o->exp.eye : o->exp.target) = p;
+    } else if (!a.empty() && a[0] == '-') {
+      *error = "unknown option " + a;
+      return false;
+    } else if (o->model.empty()) {
+      o->model = a;
+    } else {
+      *error = "more than one model given: " + o->model + ", " + a;
+      return false;
+    }
+  }
+  if (o->help || o->version) return true;
+  if (o->model.empty()) {
+    *error = "no model given";
+    return false;
+  }
+  if (!o->list && o->output.empty()) {
+    *error = "no output given (-o OUT.2vef)";
+    return false;
+  }
+  if (!o->music.empty() && o->exp.seconds) {
+    *error = "--music and --seconds exclude each other";
+    return false;
+  }
+  if (o->exp.eye.has_value() != o->exp.target.has_value()) {
+    *error = "--eye and --target go together";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace vefexport

@@ -1,0 +1,96 @@
+#include "Texture.h"
+
+#include <libimagequant.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace vefexport {
+
+int TextureSide(const Image& image, int maxSide) {
+  const int big = std::max(image.width, image.height);
+  int side = 256;
+  while (side > 32 && (side > maxSide || side > big)) side /= 2;
+  return side;
+}
+
+std::vector<uint8_t> ResampleRgb(const Image& im, int side, const std::array<double, 3>& tint) {
+  std::vector<uint8_t> out(size_t(side) * size_t(side) * 3);
+  const double sx = double(im.width) / side, sy = double(im.height) / side;
+  auto texel = [&](int x, int y, int c) { return double(im.rgba[(size_t(y) * size_t(im.width) + size_t(x)) * 4 + size_t(c)]); };
+  for (int oy = 0; oy < side; ++oy) {
+    for (int ox = 0; ox < side; ++ox) {
+      double acc[3] = {0, 0, 0};
+      if (sx >= 1 && sy >= 1) {
+        // Box: the source rectangle [ox*sx, (ox+1)*sx) x [oy*sy, (oy+1)*sy), texels weighted by overlap.
+        const double x0 = ox * sx, x1 = x0 + sx, y0 = oy * sy, y1 = y0 + sy;
+        double total = 0;
+        for (int y = int(y0); y < int(std::ceil(y1)) && y < im.height; ++y) {
+          const double wy = std::min(y1, y + 1.0) - std::max(y0, double(y));
+          for (int x = int(x0); x < int(std::ceil(x1)) && x < im.width; ++x) {
+            const double w = wy * (std::min(x1, x + 1.0) - std::max(x0, double(x)));
+            if (w <= 0) continue;
+            total += w;
+            for (int c = 0; c < 3; ++c) acc[c] += w * texel(x, y, c);
+          }
+        }
+        for (double& a : acc) a /= total;
+      } else {
+        // Bilinear, centres aligned: source coordinate (o + 0.5) * scale - 0.5, clamped.
+        const double fx = std::clamp((ox + 0.5) * sx - 0.5, 0.0, im.width - 1.0);
+        const double fy = std::clamp((oy + 0.5) * sy - 0.5, 0.0, im.height - 1.0);
+        const int x0 = int(fx), y0 = int(fy), x1 = std::min(x0 + 1, im.width - 1), y1 = std::min(y0 + 1, im.height - 1);
+        const double ax = fx - x0, ay = fy - y0;
+        for (int c = 0; c < 3; ++c)
+          acc[c] = (1 - ay) * ((1 - ax) * texel(x0, y0, c) + ax * texel(x1, y0, c)) +
+                   ay * ((1 - ax) * texel(x0, y1, c) + ax * texel(x1, y1, c));
+      }
+      for (int c = 0; c < 3; ++c)
+        out[(size_t(oy) * size_t(side) + size_t(ox)) * 3 + size_t(c)] =
+            uint8_t(std::clamp(std::lround(acc[c] * tint[size_t(c)]), 0L, 255L));
+    }
+  }
+  return out;
+}
+
+std::vector<uint16_t> ToRgb565(const std::vector<uint8_t>& rgb) {
+  std::vector<uint16_t> out(rgb.size() / 3);
+  for (size_t i = 0; i < out.size(); ++i) {
+    const unsigned r = (rgb[3 * i] * 31u + 127u) / 255u, g = (rgb[3 * i + 1] * 63u + 127u) / 255u,
+                   b = (rgb[3 * i + 2] * 31u + 127u) / 255u;
+    out[i] = uint16_t(r << 11 | g << 5 | b);
+  }
+  return out;
+}
+
+bool ToPalette(const std::vector<uint8_t>& rgb, int side, std::vector<uint8_t>* palette,
+               std::vector<uint8_t>* indices) {
+  std::vector<uint8_t> rgba(size_t(side) * size_t(side) * 4);
+  for (size_t i = 0; i < rgba.size() / 4; ++i) {
+    std::copy_n(&rgb[3 * i], 3, &rgba[4 * i]);
+    rgba[4 * i + 3] = 255;
+  }
+  liq_attr* attr = liq_attr_create();
+  if (!attr) return false;
+  liq_set_max_colors(attr, 256);
+  liq_image* img = liq_image_create_rgba(attr, rgba.data(), side, side, 0);
+  liq_result* res = nullptr;
+  bool ok = img && liq_image_quantize(img, attr, &res) == LIQ_OK;
+  if (ok) {
+    indices->assign(size_t(side) * size_t(side), 0);
+    ok = liq_write_remapped_image(res, img, indices->data(), indices->size()) == LIQ_OK;
+    const liq_palette* pal = liq_get_palette(res);
+    palette->assign(768, 0);
+    for (unsigned i = 0; ok && i < pal->count && i < 256; ++i) {
+      (*palette)[3 * i] = pal->entries[i].r;
+      (*palette)[3 * i + 1] = pal->entries[i].g;
+      (*palette)[3 * i + 2] = pal->entries[i].b;
+    }
+  }
+  if (res) liq_result_destroy(res);
+  if (img) liq_image_destroy(img);
+  liq_attr_destroy(attr);
+  return ok;
+}
+
+}  // namespace vefexport
