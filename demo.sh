@@ -10,7 +10,7 @@ cd "$(dirname "$0")"
 
 scripts/setup.sh
 cmake --preset default >/dev/null
-cmake --build --preset default --target demo demogen democapture
+cmake --build --preset default --target demo demogen democapture vefexport
 
 content=build/content
 generator=build/tools/demogen/demogen

@@ -330,6 +330,11 @@ bool ExportScene(const Model& m, const ExportOptions& o, const std::string& outP
     localBox[i] = {a, b};
   }
   std::vector<char> sheared(inst.size(), 0);
+  // A rigid node's own scale, when it never changes, goes into its vertices so
+  // that its keys are pure rotations: the player's lighting undoes a key's
+  // placement exactly only then.
+  std::vector<Vec3> ownScale(inst.size(), Vec3{1, 1, 1});
+  std::vector<char> scaleFixed(inst.size(), 1);
   for (uint32_t f = 0; f < frames; ++f) {
     if (interrupted && *interrupted) { *failure = ExportFailure::kInterrupted; *error = "interrupted"; return false; }
     EvaluatePose(m, anim, times[f], &pose);
@@ -353,7 +358,18 @@ bool ExportScene(const Model& m, const ExportOptions& o, const std::string& outP
       std::array<Vec3, 3> r;
       if (!SplitScaleRotation(k, &s, &r)) sheared[i] = 1;
       if (f == 0 && G.det() < 0) inst[i].flip = true;
+      if (SplitScaleRotation(G, &s, &r)) {
+        if (f == 0) ownScale[i] = s;
+        for (int a = 0; a < 3; ++a)
+          if (std::fabs(s[size_t(a)] - ownScale[i][size_t(a)]) > 1e-6 * std::max(1.0, std::fabs(s[size_t(a)]))) scaleFixed[i] = 0;
+      }
     }
+  }
+  for (size_t i = 0; i < inst.size(); ++i) {
+    if (!scaleFixed[i] || sheared[i]) ownScale[i] = {1, 1, 1};
+    if (!scaleFixed[i] && !sheared[i])
+      res.approximated.push_back("node \"" + m.nodes[size_t(inst[i].node)].name +
+                                 "\": animated scale stays in its keys (the player's lighting of it is approximate)");
   }
   for (size_t i = 0; i < inst.size(); ++i)
     if (sheared[i]) {
@@ -579,9 +595,10 @@ bool ExportScene(const Model& m, const ExportOptions& o, const std::string& outP
       if (!in.deform) {
         vef::VertexListRecord list;
         list.positions.reserve(ch.vertices.size());
+        const Vec3& k = ownScale[size_t(ch.instance)];
         for (uint32_t v : ch.vertices)
-          list.positions.push_back({float(p.positions[v][0] * scale), float(p.positions[v][1] * scale),
-                                    float(p.positions[v][2] * scale)});
+          list.positions.push_back({float(p.positions[v][0] * k[0] * scale), float(p.positions[v][1] * k[1] * scale),
+                                    float(p.positions[v][2] * k[2] * scale)});
         r.vertexList = w.addVertexList(list);
         ++*lists;
       }
@@ -628,7 +645,9 @@ bool ExportScene(const Model& m, const ExportOptions& o, const std::string& outP
         key.object = true;
         key.mesh = meshRef[c];
         if (!in.deform) {
-          Affine k = ps.global[size_t(in.node)].then(full[f]);
+          Affine k = ps.global[size_t(in.node)];
+          for (int a = 0; a < 3; ++a) k.r[size_t(a)] = Mul(k.r[size_t(a)], 1 / ownScale[size_t(ch.instance)][size_t(a)]);
+          k = k.then(full[f]);
           k.t = Mul(k.t, scale);
           bool ok;
           key.matrix = Block(k.then(storedInv[f]), &ok);

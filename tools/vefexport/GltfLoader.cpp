@@ -3,6 +3,7 @@
 // ranges checked against its buffer view and buffer, because the parser does
 // not bound them. Images are kept as bytes by tinygltf and decoded here.
 #include <stb_image.h>
+#include <sys/stat.h>
 #include <tiny_gltf.h>
 
 #include <algorithm>
@@ -303,6 +304,29 @@ bool KeepImageBytes(tg::Image* image, const int, std::string*, std::string*, int
   return true;
 }
 
+// File access for external buffers and images: plain reads, no shell-style
+// expansion of the URI (the default expands it like a shell word), nothing at
+// all when the caller gave no folder.
+bool FsExists(const std::string& path, void* allowed) {
+  struct stat st;
+  return allowed && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+std::string FsExpand(const std::string& path, void*) { return path; }
+bool FsRead(std::vector<unsigned char>* out, std::string* err, const std::string& path, void* allowed) {
+  if (!allowed) {
+    if (err) *err += "external file \"" + path + "\" is not available here\n";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    if (err) *err += "cannot open \"" + path + "\"\n";
+    return false;
+  }
+  out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+bool FsWrite(std::string*, const std::string&, const std::vector<unsigned char>&, void*) { return false; }
+
 bool Convert(Ctx& c) {
   const tg::Model& g = c.g;
   Model& m = *c.model;
@@ -486,6 +510,8 @@ bool LoadGltfFromMemory(const uint8_t* data, size_t size, const std::string& nam
   model->file = nameForMessages;
   tg::TinyGLTF loader;
   loader.SetImageLoader(KeepImageBytes, nullptr);
+  static int allowed = 1;
+  loader.SetFsCallbacks({FsExists, FsExpand, FsRead, FsWrite, baseDir.empty() ? nullptr : &allowed});
   tg::Model g;
   std::string err, warn;
   bool ok;
