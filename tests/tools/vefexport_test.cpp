@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -106,8 +107,8 @@ struct Gltf {
 const std::vector<float> kTriangle = {0, 0, 0, 1, 0, 0, 0, 1, 0};
 
 // Imports a scene file with the demo's own importer.
-Scene* Import(const std::string& path) {
-  auto* scene = new Scene();
+std::unique_ptr<Scene> Import(const std::string& path) {
+  auto scene = std::make_unique<Scene>();
   scene->importFile(path.c_str());
   EXPECT_TRUE(scene->playable) << scene->refusalReason();
   return scene;
@@ -179,7 +180,7 @@ TEST(VefExport, SamplersPlaceNodesWhereTheSplineSays) {
       "{\"sampler\":2,\"target\":{\"node\":2,\"path\":\"translation\"}}]}]"));
   std::string out;
   ASSERT_EQ(Shell(kTool + " '" + dir + "/m.gltf' -o '" + dir + "/s.2vef' --fps 4 --seconds 1.5 --eye 0,0,10 --target 0,0,0", &out), 0) << out;
-  Scene* s = Import(dir + "/s.2vef");
+  auto s = Import(dir + "/s.2vef");
   ASSERT_EQ(s->frameCount, 7u);  // 1.5 s at 4 fps, both ends: the last pose holds after 1 s
   auto cubic = [](double t) {
     const double s = std::min(t, 1.0), s2 = s * s, s3 = s2 * s;
@@ -226,7 +227,7 @@ TEST(VefExport, SkinAndMorphGiveHandComputedPositions) {
       "\"channels\":[{\"sampler\":0,\"target\":{\"node\":3,\"path\":\"weights\"}}]}]"));
   std::string out;
   ASSERT_EQ(Shell(kTool + " '" + dir + "/m.gltf' -o '" + dir + "/s.2vef' --fps 2 --eye 0,0,10 --target 0,0,0", &out), 0) << out;
-  Scene* s = Import(dir + "/s.2vef");
+  auto s = Import(dir + "/s.2vef");
   ASSERT_EQ(s->frameCount, 3u);
   // Skin: v1 = (2,0,0) -> joint 1 space (1,0,0) -> turned 90 degrees (0,1,0) -> (1,1,0);
   // v2 = (0,1,0): 128/255 of itself plus 127/255 of (0,-1,0) -> (0, 1/255, 0).
@@ -311,7 +312,7 @@ TEST(VefExport, ModelsConvertAndPlay) {
     const std::string scene = dir + "/" + m[0] + ".2vef";
     std::string out;
     ASSERT_EQ(Shell(kTool + " '" + kModels + "/" + m[1] + "' -o '" + scene + "'", &out), 0) << out;
-    delete Import(scene);
+    Import(scene);
     // One capture frame per second of the short soundtrack: three or more spread over the scene.
     const std::string png = dir + "/" + m[0];
     ASSERT_EQ(Shell(kCapture + " --scene '" + scene + "' --music '" + dir + "/Sound.mp3' --size 160x120 --fps 1 --png '" +

@@ -511,6 +511,20 @@ bool ExportScene(const Model& m, const ExportOptions& o, const std::string& outP
     const Primitive& p = m.meshes[size_t(in.mesh)].primitives[size_t(in.prim)];
     in.textured = p.material >= 0 && matTexture[size_t(p.material)] >= 0 && !p.uvs.empty();
   }
+  // Baked (morph) meshes are drawn unlit in white times their texture, so an
+  // untextured one gets a one-colour texture of its base colour to keep its look.
+  std::vector<int> solidSlot(m.materials.size() + 1, -1);  // last entry: the default material
+  for (const Instance& in : inst) {
+    if (!in.deform || in.textured) continue;
+    const int mi = m.meshes[size_t(in.mesh)].primitives[size_t(in.prim)].material;
+    int& slot = solidSlot[mi >= 0 ? size_t(mi) : m.materials.size()];
+    if (slot >= 0) continue;
+    if (textures >= kMaxTextures) {
+      res.dropped.push_back("colour of a baked mesh: the player holds 100 textures, it shows white");
+      continue;
+    }
+    slot = textures++;
+  }
   std::vector<Chunk> chunks;
   for (size_t i = 0; i < inst.size(); ++i)
     SplitTriangles(m.meshes[size_t(inst[i].mesh)].primitives[size_t(inst[i].prim)], inst[i].flip, int(i), &chunks);
@@ -574,6 +588,27 @@ bool ExportScene(const Model& m, const ExportOptions& o, const std::string& outP
       }
       matRef[i] = w.addMaterial(r);
     }
+    // One-colour textures for baked untextured meshes, one UV pair for all their corners.
+    std::vector<int32_t> solidMatRef(solidSlot.size(), 0);
+    int32_t centreUV = 0;
+    for (size_t i = 0; i < solidSlot.size(); ++i) {
+      if (solidSlot[i] < 0) continue;
+      const std::array<double, 4> c = i < m.materials.size() ? m.materials[i].baseColor : std::array<double, 4>{1, 1, 1, 1};
+      Image one;
+      one.width = one.height = 1;
+      one.rgba = {255, 255, 255, 255};
+      vef::TextureRecord t;
+      t.side = 32;
+      t.texels = ToRgb565(ResampleRgb(one, 32, {c[0], c[1], c[2]}));
+      vef::MaterialRecord r;
+      r.texture = w.addTexture(t);
+      solidMatRef[i] = w.addMaterial(r);
+      if (!centreUV) {
+        vef::UVListRecord uv;
+        uv.coords = {{0.5f, 0.5f}};
+        centreUV = w.addUVList(uv);
+      }
+    }
     // Meshes: rigid ones with their vertex list (mesh coordinates x scale).
     std::vector<int32_t> meshRef(chunks.size());
     for (size_t c = 0; c < chunks.size(); ++c) {
@@ -584,7 +619,12 @@ bool ExportScene(const Model& m, const ExportOptions& o, const std::string& outP
       r.faces = ch.faces;
       r.byteIndices = ch.vertices.size() <= 256;
       r.material = p.material >= 0 ? matRef[size_t(p.material)] : defaultMaterial;
-      if (in.textured) {
+      const size_t solid = p.material >= 0 ? size_t(p.material) : m.materials.size();
+      if (in.deform && !in.textured && solidSlot[solid] >= 0) {
+        r.material = solidMatRef[solid];
+        r.uvList = centreUV;
+        r.uvs.assign(ch.faces.size(), vef::Index3{{0, 0, 0}});
+      } else if (in.textured) {
         vef::UVListRecord uv;
         uv.coords.reserve(ch.vertices.size());
         // glTF's v grows downward over the image; the file stores 1 - v.
