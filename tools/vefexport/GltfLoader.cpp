@@ -37,8 +37,8 @@ struct Ctx {
   }
 };
 
-// One component as a float. Normalised integers map to -1..1 or 0..1 as the
-// glTF specification defines (signed: max(c / (2^(n-1) - 1), -1)).
+// One component as a float. Normalised integers map to -1..1 or 0..1 as
+// glTF 2.0 defines (signed: max(c / (2^(n-1) - 1), -1)).
 float Component(const uint8_t* p, int type, bool normalized) {
   switch (type) {
     case TINYGLTF_COMPONENT_TYPE_FLOAT: { float f; std::memcpy(&f, p, 4); return f; }
