@@ -22,6 +22,7 @@
 #include "Model.h"
 #include "Pose.h"
 #include "Scene.h"
+#include "Texture.h"
 
 namespace ve = vefexport;
 namespace dc = democapture;
@@ -157,6 +158,43 @@ TEST(VefExport, EulerAnglesRebuildTheRotation) {
       EXPECT_NEAR(rows[r]->z, a.r[size_t(r)][2], 2e-6);
     }
   }
+}
+
+// Rotation keys: LINEAR takes the shorter arc even when the next key is stored
+// with the opposite sign, and comes back normalised; CUBICSPLINE too.
+TEST(VefExport, RotationKeysTakeTheShorterArc) {
+  const double h = std::sqrt(0.5);  // 90 degrees about z is (0, 0, h, h); stored negated below
+  ve::Channel c;
+  c.path = ve::Path::kRotation;
+  c.width = 4;
+  c.times = {0, 1};
+  c.values = {0, 0, 0, 1, 0, 0, float(-h), float(-h)};
+  std::vector<double> q;
+  ve::SampleChannel(c, 0.5, &q);
+  const double angle = 2 * std::atan2(std::fabs(q[2]), std::fabs(q[3]));
+  EXPECT_NEAR(angle, M_PI / 4, 1e-6);
+  EXPECT_NEAR(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3], 1, 1e-12);
+  c.interpolation = ve::Interpolation::kCubicSpline;  // zero tangents: smoothstep of the two values
+  c.values = {0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, float(h), float(h), 0, 0, 0, 0};
+  ve::SampleChannel(c, 0.5, &q);
+  EXPECT_NEAR(q[2] / q[3], 0.5 * h / (0.5 + 0.5 * h), 1e-6);
+  EXPECT_NEAR(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3], 1, 1e-12);
+}
+
+// Texels: channels round to nearest into RGB565 ((c * max + 127) / 255), a
+// down-sampled texel is the area average of what it covers, times the tint.
+TEST(VefExport, TexelsRoundAndAverageAsDocumented) {
+  EXPECT_EQ(ve::ToRgb565({255, 255, 255, 0, 0, 0, 128, 128, 128}),
+            (std::vector<uint16_t>{0xFFFF, 0x0000, uint16_t(16 << 11 | 32 << 5 | 16)}));
+  ve::Image im;
+  im.width = 64;
+  im.height = 64;
+  im.rgba.resize(64 * 64 * 4);
+  for (size_t i = 0; i < 64 * 64; ++i) im.rgba[4 * i] = (i % 2) ? 255 : 0;  // red stripes, one texel wide
+  EXPECT_EQ(ve::TextureSide(im, 256), 64);
+  EXPECT_EQ(ve::TextureSide(im, 32), 32);
+  const std::vector<uint8_t> rgb = ve::ResampleRgb(im, 32, {1.0, 1.0, 0.5});
+  for (size_t i = 0; i < 32 * 32; ++i) EXPECT_EQ(rgb[3 * i], 128) << i;  // 127.5 rounds up
 }
 
 // Three nodes moved by STEP, LINEAR and CUBICSPLINE samplers from x = 0 at
