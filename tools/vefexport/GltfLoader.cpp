@@ -22,7 +22,7 @@ namespace {
 
 namespace tg = tinygltf;
 
-// Upper bound on the elements of one accessor: far above any real model, low
+// Upper bound on the components of one accessor: far above any real model, low
 // enough that a hostile count cannot make us allocate gigabytes.
 constexpr size_t kMaxElements = size_t(1) << 26;
 
@@ -114,8 +114,13 @@ bool ReadAccessor(Ctx& c, int index, const char* what, int wantWidth, std::vecto
   if (wantWidth > 0 && comps != wantWidth)
     return c.fail(where + ": has " + std::to_string(comps) + " components, expected " + std::to_string(wantWidth));
   const size_t count = a.count;
-  if (count > kMaxElements) return c.fail(where + ": count " + std::to_string(count) + " is absurd");
   const size_t w = size_t(comps), cs = size_t(csize);
+  if (count > kMaxElements / w) return c.fail(where + ": count " + std::to_string(count) + " is absurd");
+  // The data must be there before anything is allocated for it.
+  size_t stride = 0;
+  const uint8_t* base = nullptr;
+  if (a.bufferView >= 0 && !(base = ViewRange(c, where, a.bufferView, a.byteOffset, count, w * cs, &stride)))
+    return false;
   out->assign(count * w, 0.0f);
   if (ints) ints->assign(count * w, 0);
   *countOut = count;
@@ -131,12 +136,8 @@ bool ReadAccessor(Ctx& c, int index, const char* what, int wantWidth, std::vecto
       }
     }
   };
-  if (a.bufferView >= 0) {
-    size_t stride = 0;
-    const uint8_t* base = ViewRange(c, where, a.bufferView, a.byteOffset, count, w * cs, &stride);
-    if (!base) return false;
+  if (base)
     for (size_t i = 0; i < count; ++i) put(i, base + i * stride);
-  }
   if (a.sparse.isSparse) {
     const size_t n = size_t(a.sparse.count);
     if (a.sparse.count < 0 || n > count) return c.fail(where + ": sparse count " + std::to_string(a.sparse.count) + " is out of range");
@@ -494,7 +495,7 @@ bool DecodeImage(const uint8_t* data, size_t size, Image* image) {
   if (size == 0 || size > size_t(INT32_MAX)) return false;
   int w = 0, h = 0, n = 0;
   // Refuse absurd dimensions before stb allocates for them.
-  if (!stbi_info_from_memory(data, int(size), &w, &h, &n) || w <= 0 || h <= 0 || w > 16384 || h > 16384) return false;
+  if (!stbi_info_from_memory(data, int(size), &w, &h, &n) || w <= 0 || h <= 0 || w > 8192 || h > 8192) return false;
   unsigned char* px = stbi_load_from_memory(data, int(size), &w, &h, &n, 4);
   if (!px) return false;
   image->width = w;
