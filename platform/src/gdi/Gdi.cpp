@@ -11,11 +11,13 @@
 #include FT_WINFONTS_H
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "ddraw/DirectDraw.h"
+#include "standin/graphics.h"
 
 #ifndef STANDIN_SYSTEM_FONT
 #error "STANDIN_SYSTEM_FONT must name the System font file"
@@ -63,6 +65,14 @@ const SystemFont* GetSystemFont() {
   return &font;
 }
 
+// Device pixels per pixel of text, per axis (SetTextScale); 1 on Windows.
+double g_textScaleX = 1.0, g_textScaleY = 1.0;
+
+// The device pixels of text pixel i at `scale`: those whose centre falls in it,
+// [ceil(i * scale - 0.5), ceil((i + 1) * scale - 0.5)). Neighbouring text
+// pixels tile the row; at scale 1 this is [i, i + 1).
+int ScaledEdge(int i, double scale) { return static_cast<int>(std::ceil(i * scale - 0.5)); }
+
 // 0x00BBGGRR to the surface's pixel value.
 uint32_t ToPixel(COLORREF c, raster::ColorFormat format) {
   const uint32_t rgb = ((c & 0xFF) << 16) | (c & 0xFF00) | ((c >> 16) & 0xFF);
@@ -70,6 +80,11 @@ uint32_t ToPixel(COLORREF c, raster::ColorFormat format) {
 }
 
 }  // namespace
+
+void SetTextScale(double scaleX, double scaleY) {
+  g_textScaleX = scaleX > 0 ? scaleX : 1.0;
+  g_textScaleY = scaleY > 0 ? scaleY : 1.0;
+}
 
 HDC CreateSurfaceDC(Surface* surface) {
   auto* dc = new DeviceContext;
@@ -107,14 +122,24 @@ extern "C" BOOL WINAPI TextOutA(HDC handle, int x, int y, LPCSTR text, int lengt
   standin::Surface* surface = dc->surface;
   const standin::raster::Target target = surface->ColorTarget();
   const int bpp = target.format == standin::raster::ColorFormat::RGB565 ? 2 : 4;
+  // Positions and glyphs are in text pixels; each becomes the block of device
+  // pixels ScaledEdge gives (one pixel unless a capture scaled the text).
+  const double scaleX = standin::g_textScaleX, scaleY = standin::g_textScaleY;
   auto put = [&](int px, int py, uint32_t value) {
-    if (px < 0 || py < 0 || px >= target.width || py >= target.height) return;
-    uint8_t* p = target.color + static_cast<ptrdiff_t>(py) * target.pitch + px * bpp;
-    if (bpp == 2) {
-      const uint16_t v = static_cast<uint16_t>(value);
-      std::memcpy(p, &v, 2);
-    } else {
-      std::memcpy(p, &value, 4);
+    const int x0 = std::max(0, standin::ScaledEdge(px, scaleX));
+    const int x1 = std::min(target.width, standin::ScaledEdge(px + 1, scaleX));
+    const int y0 = std::max(0, standin::ScaledEdge(py, scaleY));
+    const int y1 = std::min(target.height, standin::ScaledEdge(py + 1, scaleY));
+    for (int dy = y0; dy < y1; ++dy) {
+      uint8_t* p = target.color + static_cast<ptrdiff_t>(dy) * target.pitch + static_cast<ptrdiff_t>(x0) * bpp;
+      for (int dx = x0; dx < x1; ++dx, p += bpp) {
+        if (bpp == 2) {
+          const uint16_t v = static_cast<uint16_t>(value);
+          std::memcpy(p, &v, 2);
+        } else {
+          std::memcpy(p, &value, 4);
+        }
+      }
     }
   };
 
