@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  libsdl2-dev libmpg123-dev libfreetype-dev libpng-dev libmp3lame-dev libassimp-dev libdeflate-dev
+  libsdl2-dev libmpg123-dev libfreetype-dev libpng-dev libmp3lame-dev libassimp-dev libdeflate-dev libisal-dev
   libtinygltf-dev nlohmann-json3-dev libstb-dev libimagequant-dev
   googletest libgtest-dev libbenchmark-dev
   fonts-wine ffmpeg lame help2man dpkg-dev

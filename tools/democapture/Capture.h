@@ -29,7 +29,15 @@ enum ExitCode {
 
 struct Options {
   int fps = 25;                      // capture frames per second of music, 1..240
-  int width = 800, height = 600;     // output pixels; the demo draws 800 x 600, scaled if different
+  int width = 800, height = 600;     // output pixels (--size; without it the --render size), bilinear
+                                     // scaling of the frame when they differ
+  int renderWidth = 800, renderHeight = 600;  // --render: the frame the demo is drawn for, pixels
+                                     // 320..8192 x 240..8192; its 4:3 picture fills it or sits
+                                     // centred between black bars
+  int ssaa = 1;                      // --ssaa: samples per picture pixel along each axis, 1..4
+  int writers = -1;                  // --writers: threads turning drawn frames into files beside the
+                                     // drawing, 0..16; 0 = in turn on the drawing thread; -1 = one
+                                     // per core, at most 4 (a video always has one)
   uint32_t from = 0;                 // first demo time captured (inclusive)
   uint32_t to = 10000;               // demo times from here on are not captured
   std::string pngDir;                // --png: folder of frameNNNNN.png (NNNNN = capture frame k)
@@ -43,6 +51,24 @@ struct Options {
 };
 
 extern const char kUsage[];
+
+// The device's largest surface side, pixels: the drawing (picture x ssaa) must fit.
+const int kMaxDrawSide = 8192;
+
+// Where the pixels of one capture frame come from.
+struct Layout {
+  int frameWidth = 0, frameHeight = 0;      // the --render frame, pixels
+  int pictureX = 0, pictureY = 0;           // top-left of the 4:3 picture in the frame, pixels
+  int pictureWidth = 0, pictureHeight = 0;  // the picture, pixels; black bars around it
+  int ssaa = 1;                             // samples per picture pixel along each axis, 1..4
+  int drawWidth = 0, drawHeight = 0;        // what the demo draws: picture x ssaa, pixels
+  int outWidth = 0, outHeight = 0;          // the written picture, pixels
+};
+
+// The layout for parsed options: the 800 x 600 picture fitted into the frame
+// as the fullscreen display fits it (largest size with the aspect kept, sides
+// rounded to nearest, centred).
+Layout PlanLayout(const Options& options);
 
 // Reads the command line (argv[0] excluded). Returns false with a message that
 // names the bad argument.
@@ -77,10 +103,24 @@ struct Image {
 // 6-bit c -> c << 2 | c >> 4 (so 0x1F and 0x3F become 255).
 void Rgb565ToRgb(const uint16_t* pixels, int width, int height, int pitchBytes, Image* out);
 
+// The mean of each n x n block of an RGB565 picture of width x height (both
+// multiples of n, rows packed), written as RGB into `out` from (x, y) on; `out`
+// must hold width / n x height / n pixels there. The mean is taken in linear
+// light: each channel widened by bit replication to 8 bits, decoded from sRGB
+// to 16-bit linear (rounded to nearest), the sum divided by n * n (rounded to
+// nearest), encoded to the nearest 8-bit sRGB value. A block of one colour
+// keeps it exactly; n = 1 is Rgb565ToRgb.
+void BoxFilter565(const uint16_t* pixels, int width, int height, int n, Image* out, int x, int y);
+
+// One drawn picture (layout.drawWidth x drawHeight, RGB565, rows packed) to
+// the written frame: box filter, black bars, then scaling to the output size.
+// `work` is scratch space kept between calls.
+void DevelopFrame(const uint16_t* drawn, const Layout& layout, Image* work, Image* out);
+
 // Bilinear resampling with pixel centres aligned; same size copies.
 Image Scale(const Image& in, int width, int height);
 
-// Writes `image` as an 8-bit RGB PNG (deflate `level` 0..12, 0 stores) to
+// Writes `image` as an 8-bit RGB PNG (igzip deflate `level` 0..3, 0 fastest) to
 // `path` through a temporary file and a rename. False with a message naming
 // the file on failure.
 bool WritePng(const std::string& path, const Image& image, int level, std::string* error);

@@ -26,6 +26,7 @@
 #include "ScenePlayer.h"
 #include "TracingRenderer.h"
 #include "standin/debuglog.h"
+#include "standin/graphics.h"
 #include "standin/host.h"
 
 namespace democapture {
@@ -78,7 +79,10 @@ struct Demo {
     // from it, which the scene's own tear-down does not expect.
   }
 
-  bool Start(const std::string& scenePath, bool trace, std::string* error) {
+  // Sets the demo up for a drawing of layout.drawWidth x drawHeight: the
+  // device layer's mode and surfaces, and so the player's projection, which
+  // follows the renderer's size; the printed text is scaled to match.
+  bool Start(const std::string& scenePath, const Layout& layout, bool trace, std::string* error) {
     // Headless: no window on the desktop, no sound card.
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
@@ -88,10 +92,12 @@ struct Demo {
       return false;
     }
     std::fclose(probe);
-    window = CreateMainWindow(reinterpret_cast<HINSTANCE>(0x400000), SW_SHOWNORMAL, true, 800, 600);
+    const int w = layout.drawWidth, h = layout.drawHeight;
+    window = CreateMainWindow(reinterpret_cast<HINSTANCE>(0x400000), SW_SHOWNORMAL, true, w, h);
     // Pictures go to the headless host, whatever the window set up.
     standin::SetHost(nullptr);
-    device = new D3DRenderer(window, true, true, 800, 600, 16, 2);
+    standin::SetTextScale(w / 800.0, h / 600.0);
+    device = new D3DRenderer(window, true, true, w, h, 16, 2);
     if (!device->PrimarySurface || !device->BackSurface || !device->Device) {
       *error = "the device layer could not be set up (DirectDraw/Direct3D error 0x" + Hex(uint32_t(device->LastResult)) + ")";
       return false;
@@ -127,13 +133,23 @@ struct Demo {
   }
 };
 
-// The presented picture of the headless host as RGB, or false.
-bool GrabPicture(int expectedPresents, Image* image) {
+// A drawn picture on its way to a file: capture frame k, RGB565 pixels of
+// the layout's drawing size, rows packed.
+struct Drawn {
+  uint64_t k = 0;
+  std::vector<uint16_t> pixels;
+};
+
+// Copies the headless host's presented picture into `drawn`, or false when
+// no new picture of the drawing's size and format was presented.
+bool GrabPicture(int expectedPresents, const Layout& layout, Drawn* drawn) {
   const standin::HeadlessHost& host = standin::DefaultHeadlessHost();
   if (host.PresentCount() < expectedPresents || host.LastFormat() != standin::PixelFormat::RGB565) return false;
   const int w = host.LastWidth(), h = host.LastHeight();
-  if (w <= 0 || h <= 0 || host.LastPicture().size() < size_t(w) * size_t(h) * 2) return false;
-  Rgb565ToRgb(reinterpret_cast<const uint16_t*>(host.LastPicture().data()), w, h, w * 2, image);
+  const size_t count = size_t(w) * size_t(h);
+  if (w != layout.drawWidth || h != layout.drawHeight || host.LastPicture().size() < count * 2) return false;
+  drawn->pixels.resize(count);
+  std::memcpy(drawn->pixels.data(), host.LastPicture().data(), count * 2);
   return true;
 }
 
@@ -292,25 +308,39 @@ class Encoder {
   std::string logPath_;
 };
 
-// Pictures waiting for the writer threads (at most a few, so memory stays flat).
+// Drawn pictures waiting for the writer threads, at most `capacity`, so
+// memory stays flat; their buffers come back through Recycle and are reused,
+// so a long capture allocates nothing per frame once it runs.
 class FrameQueue {
  public:
   explicit FrameQueue(size_t capacity) : capacity_(capacity) {}
-  void Push(uint64_t k, Image image) {
+  void Push(Drawn drawn) {
     std::unique_lock<std::mutex> lock(mutex_);
     notFull_.wait(lock, [&] { return items_.size() < capacity_ || stop_; });
-    items_.push_back({k, std::move(image)});
+    if (stop_) return;
+    items_.push_back(std::move(drawn));
     notEmpty_.notify_one();
   }
-  bool Pop(uint64_t* k, Image* image) {
+  bool Pop(Drawn* drawn) {
     std::unique_lock<std::mutex> lock(mutex_);
     notEmpty_.wait(lock, [&] { return !items_.empty() || closed_; });
     if (items_.empty()) return false;
-    *k = items_.front().first;
-    *image = std::move(items_.front().second);
+    *drawn = std::move(items_.front());
     items_.pop_front();
     notFull_.notify_one();
     return true;
+  }
+  // A buffer for the next picture: a returned one when there is one.
+  Drawn Take() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (spare_.empty()) return Drawn();
+    Drawn d = std::move(spare_.back());
+    spare_.pop_back();
+    return d;
+  }
+  void Recycle(Drawn drawn) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (spare_.size() < capacity_ + 1) spare_.push_back(std::move(drawn));
   }
   // No more pictures will come.
   void Close() {
@@ -329,7 +359,8 @@ class FrameQueue {
  private:
   std::mutex mutex_;
   std::condition_variable notEmpty_, notFull_;
-  std::deque<std::pair<uint64_t, Image>> items_;
+  std::deque<Drawn> items_;
+  std::vector<Drawn> spare_;
   size_t capacity_;
   bool closed_ = false, stop_ = false;
 };
@@ -343,7 +374,7 @@ std::string FramePath(const std::string& dir, uint64_t k) {
 int RunTrace(const Options& o) {
   Demo demo;
   std::string error;
-  if (!demo.Start(o.scene, true, &error)) return Fail(error);
+  if (!demo.Start(o.scene, PlanLayout(o), true, &error)) return Fail(error);
   std::printf("Frame time=%u\n", unsigned(*o.trace));
   demo.tracer->enabled = true;
   demo.Draw(*o.trace);
@@ -363,8 +394,9 @@ int RunCapture(const Options& o) {
                 " and " + std::to_string(o.to));
 
   // The inputs first: nothing is created for a run that cannot start.
+  const Layout layout = PlanLayout(o);
   Demo demo;
-  if (!demo.Start(o.scene, false, &error)) return Fail(error);
+  if (!demo.Start(o.scene, layout, false, &error)) return Fail(error);
 
   // The output, checked before any drawing.
   const bool video = !o.videoFile.empty();
@@ -403,10 +435,16 @@ int RunCapture(const Options& o) {
     }
   }
 
-  // Writer threads beside the drawing: one feeds the ffmpeg pipe (in order);
-  // PNG files are independent, so one encoder per core.
-  const unsigned threads = video ? 1u : std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
-  FrameQueue queue(2 * threads + 1);
+  // Writer threads beside the drawing turn drawn pictures into frames and
+  // write them: one feeds the ffmpeg pipe (in order); PNG files are
+  // independent, so one per core. With none, the drawing thread does it all
+  // in turn. Either way each frame's bytes depend only on its picture.
+  unsigned threads = o.writers >= 0 ? unsigned(o.writers) : std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+  if (video) threads = std::min(threads, 1u);
+  // Queued pictures: two per writer and one, fewer when frames are very large.
+  const size_t drawnBytes = size_t(layout.drawWidth) * size_t(layout.drawHeight) * 2;
+  const size_t kQueueBytes = size_t(256) << 20;
+  FrameQueue queue(std::max<size_t>(1, std::min<size_t>(2 * threads + 1, kQueueBytes / drawnBytes)));
   std::mutex errorMutex;
   std::string writeError;
   auto setError = [&](const std::string& e) {
@@ -417,36 +455,52 @@ int RunCapture(const Options& o) {
     std::lock_guard<std::mutex> lock(errorMutex);
     return !writeError.empty();
   };
+  // One drawn picture to its file or to ffmpeg; false after a failure (set).
+  auto develop = [&](const Drawn& drawn, Image* work, Image* frame) {
+    DevelopFrame(drawn.pixels.data(), layout, work, frame);
+    std::string e;
+    if (video ? encoder.Write(*frame) : WritePng(FramePath(o.pngDir, drawn.k), *frame, kPngLevel, &e)) return true;
+    if (video && !g_interrupted) e = "ffmpeg stopped reading frames: " + encoder.LogText();
+    if (!e.empty()) setError(e);
+    return false;
+  };
   std::vector<std::thread> writers;
   for (unsigned t = 0; t < threads; ++t)
     writers.emplace_back([&] {
-      uint64_t k;
-      Image image;
-      std::string e;
-      while (queue.Pop(&k, &image)) {
-        bool ok = video ? encoder.Write(image) : WritePng(FramePath(o.pngDir, k), image, kPngLevel, &e);
-        if (!ok) {
-          if (video && !g_interrupted) e = "ffmpeg stopped reading frames: " + encoder.LogText();
-          if (!e.empty()) setError(e);
+      Drawn drawn;
+      Image work, frame;
+      while (queue.Pop(&drawn)) {
+        if (!develop(drawn, &work, &frame)) {
           queue.Stop();
           return;
         }
+        queue.Recycle(std::move(drawn));
       }
     });
 
   Progress progress(end - first);
   int presents = standin::DefaultHeadlessHost().PresentCount();
   bool failed = false;
+  Image work, frame;  // the drawing thread's, when it writes itself
   for (uint64_t k = first; k < end && !g_interrupted; ++k) {
     demo.Draw(clock.TimeOf(k, o.fps));
-    Image picture;
-    if (!GrabPicture(++presents, &picture)) {
-      setError("the device presented no 16-bit picture");
+    Drawn drawn = queue.Take();
+    drawn.k = k;
+    if (!GrabPicture(++presents, layout, &drawn)) {
+      setError("the device presented no 16-bit picture of " + std::to_string(layout.drawWidth) + "x" +
+               std::to_string(layout.drawHeight));
       failed = true;
       break;
     }
-    if (picture.width != o.width || picture.height != o.height) picture = Scale(picture, o.width, o.height);
-    queue.Push(k, std::move(picture));
+    if (threads == 0) {
+      if (!develop(drawn, &work, &frame)) {
+        failed = !g_interrupted;  // a write cut short by Ctrl-C is an interruption
+        break;
+      }
+      queue.Recycle(std::move(drawn));
+    } else {
+      queue.Push(std::move(drawn));
+    }
     if (hasError()) {
       failed = true;
       break;
