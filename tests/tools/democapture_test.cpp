@@ -9,15 +9,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include "Capture.h"
 #include "Demo.h"
+#include "SceneWriter.h"
 
 namespace dc = democapture;
 
@@ -75,6 +78,16 @@ TEST(CaptureOptions, AcceptsTheDocumentedForms) {
   EXPECT_EQ(o.music, "m.mp3");
   EXPECT_EQ(o.fps, 25);
   EXPECT_EQ(o.to, 10000u);
+  // --render sets the drawing and, without --size, the output; --size alone scales.
+  ASSERT_TRUE(Parse({"--render", "1600x1200", "--ssaa", "2", "--writers", "0", "--png", "o"}, &o, &error)) << error;
+  EXPECT_EQ(o.renderWidth, 1600);
+  EXPECT_EQ(o.width, 1600);
+  EXPECT_EQ(o.height, 1200);
+  EXPECT_EQ(o.ssaa, 2);
+  EXPECT_EQ(o.writers, 0);
+  ASSERT_TRUE(Parse({"--render", "1920x1080", "--size", "960x540", "--png", "o"}, &o, &error)) << error;
+  EXPECT_EQ(o.width, 960);
+  EXPECT_EQ(o.renderHeight, 1080);
   ASSERT_TRUE(Parse({"--trace", "5000"}, &o, &error)) << error;
   EXPECT_EQ(*o.trace, 5000u);
   ASSERT_TRUE(Parse({"--help"}, &o, &error));
@@ -100,6 +113,12 @@ TEST(CaptureOptions, RefusesBadCommandLinesNamingTheProblem) {
       {{"--frobnicate", "1"}, "--frobnicate"},
       {{"stray"}, "stray"},
       {{"--trace", "10", "--png", "a"}, "--trace"},
+      {{"--render", "0x0", "--png", "a"}, "--render"},
+      {{"--render", "100000x75000", "--png", "a"}, "--render"},
+      {{"--render", "1601x1200", "--video", "a.mp4"}, "even"},
+      {{"--render", "4096x3072", "--ssaa", "3", "--png", "a"}, "12288x9216"},
+      {{"--ssaa", "5", "--png", "a"}, "--ssaa"},
+      {{"--writers", "-1", "--png", "a"}, "--writers"},
   };
   for (const Case& c : cases) {
     dc::Options o;
@@ -178,6 +197,67 @@ TEST(CaptureImage, ConvertsScalesAndRoundTripsPng) {
   EXPECT_NE(error.find("c.png"), std::string::npos) << error;
 }
 
+// The 4:3 picture in the --render frame: filled, or centred between bars as
+// the fullscreen display fits it; supersampling multiplies the drawing.
+TEST(CaptureImage, LayoutFitsThePictureAndSupersamples) {
+  struct Case {
+    int w, h, ssaa;
+    dc::Layout expected;  // frame, picture x y w h, ssaa, drawing, output
+  } cases[] = {
+      {800, 600, 1, {800, 600, 0, 0, 800, 600, 1, 800, 600, 800, 600}},
+      {1600, 1200, 2, {1600, 1200, 0, 0, 1600, 1200, 2, 3200, 2400, 1600, 1200}},
+      {1920, 1080, 1, {1920, 1080, 240, 0, 1440, 1080, 1, 1440, 1080, 1920, 1080}},
+      {1000, 1000, 3, {1000, 1000, 0, 125, 1000, 750, 3, 3000, 2250, 1000, 1000}},
+  };
+  for (const Case& c : cases) {
+    dc::Options o;
+    std::string error;
+    ASSERT_TRUE(Parse({"--render", std::to_string(c.w) + "x" + std::to_string(c.h), "--ssaa", std::to_string(c.ssaa),
+                       "--png", "o"},
+                      &o, &error))
+        << error;
+    const dc::Layout l = dc::PlanLayout(o), e = c.expected;
+    EXPECT_EQ(std::vector<int>({l.frameWidth, l.frameHeight, l.pictureX, l.pictureY, l.pictureWidth, l.pictureHeight,
+                                l.ssaa, l.drawWidth, l.drawHeight, l.outWidth, l.outHeight}),
+              std::vector<int>({e.frameWidth, e.frameHeight, e.pictureX, e.pictureY, e.pictureWidth, e.pictureHeight,
+                                e.ssaa, e.drawWidth, e.drawHeight, e.outWidth, e.outHeight}))
+        << c.w << "x" << c.h;
+  }
+}
+
+// The box filter averages in linear light: a block of one colour keeps it
+// exactly (every RGB565 value, every factor), half white and half black is
+// sRGB 188 rather than the stored mean 128, and the output lands at its
+// offset, leaving the rest of the frame alone.
+TEST(CaptureImage, BoxFilterAveragesInLinearLight) {
+  std::vector<uint16_t> all(65536);
+  for (size_t i = 0; i < all.size(); ++i) all[i] = uint16_t(i);
+  dc::Image plain;
+  dc::Rgb565ToRgb(all.data(), 256, 256, 512, &plain);
+  for (int n = 1; n <= 4; ++n) {
+    std::vector<uint16_t> blocks(all.size() * size_t(n * n));
+    for (int y = 0; y < 256 * n; ++y)
+      for (int x = 0; x < 256 * n; ++x) blocks[size_t(y) * size_t(256 * n) + size_t(x)] = all[size_t(y / n) * 256 + size_t(x / n)];
+    dc::Image out;
+    out.width = out.height = 256;
+    out.rgb.assign(256 * 256 * 3, 0);
+    dc::BoxFilter565(blocks.data(), 256 * n, 256 * n, n, &out, 0, 0);
+    EXPECT_EQ(out.rgb, plain.rgb) << "n = " << n;
+  }
+  // A 2 x 2 checkerboard of white and black, and a 3 x 3 block with one white sample.
+  const uint16_t checker[4] = {0xFFFF, 0x0000, 0x0000, 0xFFFF};
+  uint16_t one[9] = {0};
+  one[4] = 0xFFFF;
+  dc::Image frame;
+  frame.width = 3;
+  frame.height = 1;
+  frame.rgb.assign(9, 7);
+  dc::BoxFilter565(checker, 2, 2, 2, &frame, 1, 0);
+  dc::BoxFilter565(one, 3, 3, 3, &frame, 2, 0);
+  // sRGB of 1/2 is 0.7354 -> 188; of 1/9 is 0.3673 -> 94.
+  EXPECT_EQ(frame.rgb, std::vector<uint8_t>({7, 7, 7, 188, 188, 188, 94, 94, 94}));
+}
+
 // Compares a captured frame with a stored reference of the same size: the
 // frame must not be blank, and must match within a tolerance that a change of
 // text rendering or of rounding in the rasterizer does not exceed.
@@ -226,6 +306,67 @@ TEST(Capture, DefaultDemoFramesMatchTheirReferences) {
   ExpectLikeReference(dir + "/f10/frame00007.png", kData + "/default_10.png");
   ExpectLikeReference(dir + "/f50/frame00035.png", kData + "/default_50.png");
   ExpectLikeReference(dir + "/f90/frame00062.png", kData + "/default_90.png");
+}
+
+// The 2 x 2 mean (stored values, rounded to nearest) of a picture of even size.
+dc::Image Halve(const dc::Image& in) {
+  dc::Image out;
+  out.width = in.width / 2;
+  out.height = in.height / 2;
+  for (int y = 0; y < out.height; ++y)
+    for (int x = 0; x < out.width; ++x)
+      for (int c = 0; c < 3; ++c) {
+        auto at = [&](int px, int py) { return int(in.rgb[(size_t(py) * size_t(in.width) + size_t(px)) * 3 + size_t(c)]); };
+        out.rgb.push_back(uint8_t((at(2 * x, 2 * y) + at(2 * x + 1, 2 * y) + at(2 * x, 2 * y + 1) + at(2 * x + 1, 2 * y + 1) + 2) / 4));
+      }
+  return out;
+}
+
+// The default demo drawn at 1600 x 1200 is the 800 x 600 picture at twice the
+// detail. Halved (2 x 2 means), it must match the 800 x 600 frame: mean
+// absolute difference of the channel values below 3.5 (of 255) and under
+// 0.4 % of them more than 64 apart. Edges, textures sampled twice as finely
+// and the projection's half-pixel terms, which follow the size, leave 1.6 to
+// 2.5 and at most 0.12 % on these frames; the same frames one 800 x 600 pixel
+// out of place give 4.0 to 9.7 and 0.7 to 2.4 %, so a wrong projection,
+// framing or text scale fails. And it is not the small picture scaled up: a
+// tenth or more of its 2 x 2 blocks are not of one colour (0.39 to 0.57 here).
+TEST(Capture, RenderDrawsTheSamePictureAtTwiceTheDetail) {
+  std::string dir = TempDir("hd");
+  ASSERT_EQ(Shell(kGen + " '" + dir + "'"), 0);
+  struct Moment {
+    const char *from, *to, *frame;
+  } moments[] = {{"900", "1100", "frame00007.png"}, {"4950", "5100", "frame00035.png"}, {"8950", "9100", "frame00062.png"}};
+  for (const Moment& m : moments) {
+    std::string out, range = std::string(" --fps 1 --from ") + m.from + " --to " + m.to;
+    ASSERT_EQ(Shell("cd '" + dir + "' && " + kTool + range + " --png sd", &out), 0) << out;
+    ASSERT_EQ(Shell("cd '" + dir + "' && " + kTool + range + " --render 1600x1200 --png hd", &out), 0) << out;
+    dc::Image sd, hd;
+    std::string error;
+    ASSERT_TRUE(dc::ReadPng(dir + "/sd/" + m.frame, &sd, &error)) << error;
+    ASSERT_TRUE(dc::ReadPng(dir + "/hd/" + m.frame, &hd, &error)) << error;
+    ASSERT_EQ(hd.width, 1600);
+    ASSERT_EQ(hd.height, 1200);
+    size_t mixed = 0;
+    for (int y = 0; y < 1200; y += 2)
+      for (int x = 0; x < 1600; x += 2) {
+        const uint8_t* p = &hd.rgb[(size_t(y) * 1600 + size_t(x)) * 3];
+        mixed += std::memcmp(p, p + 3, 3) != 0 || std::memcmp(p, p + 1600 * 3, 3) != 0;
+      }
+    const dc::Image half = Halve(hd);
+    double difference = 0;
+    size_t far = 0;
+    for (size_t i = 0; i < sd.rgb.size(); ++i) {
+      int d = std::abs(int(half.rgb[i]) - int(sd.rgb[i]));
+      difference += d;
+      far += d > 64;
+    }
+    difference /= double(sd.rgb.size());
+    const double farShare = double(far) / double(sd.rgb.size());
+    EXPECT_LT(difference, 3.5) << m.frame;
+    EXPECT_LT(farShare, 0.004) << m.frame;
+    EXPECT_GT(double(mixed) / (800.0 * 600.0), 0.1) << m.frame;
+  }
 }
 
 double ProbeSeconds(const std::string& file, const std::string& entry, std::string* log) {
@@ -337,6 +478,102 @@ TEST_F(CaptureShort, InterruptLeavesNoPartialVideo) {
   }
   EXPECT_FALSE(Exists(dir_ + "/stop.mp4.partial"));
   EXPECT_FALSE(Exists(dir_ + "/stop.mp4.partial.log"));
+}
+
+// Frames converted and written beside the drawing are the bytes the drawing
+// thread writes by itself, frame for frame.
+TEST_F(CaptureShort, WriterThreadsWriteTheSameFiles) {
+  std::string out;
+  const std::string args = "--fps 10 --to 2500 --render 400x300 --ssaa 2 --png ";
+  ASSERT_EQ(Shell(In(args + "one --writers 0"), &out), 0) << out;
+  ASSERT_EQ(Shell(In(args + "many --writers 3"), &out), 0) << out;
+  int frames = 0;
+  for (int k = 0; Exists(dir_ + "/one/frame0000" + std::to_string(k) + ".png"); ++k, ++frames) {
+    const std::string name = "/frame0000" + std::to_string(k) + ".png";
+    std::ifstream a(dir_ + "/one" + name, std::ios::binary), b(dir_ + "/many" + name, std::ios::binary);
+    std::stringstream x, y;
+    x << a.rdbuf();
+    y << b.rdbuf();
+    EXPECT_TRUE(x.str() == y.str()) << name;
+  }
+  EXPECT_EQ(frames, 10);
+  EXPECT_FALSE(Exists(dir_ + "/many/frame00010.png"));
+}
+
+// One white triangle on the demo's dark blue, drawn for an 800 x 480 frame:
+// the 640 x 480 picture sits between black bars 80 pixels wide. Without
+// supersampling every pixel is inside or outside; with --ssaa 2 the edge
+// pixels take the coverages 1/4, 2/4 and 3/4 of white, mixed in linear
+// light: red and green exactly sRGB(k / 4), nothing else.
+TEST_F(CaptureShort, SupersamplingSmoothsEdges) {
+  vef::SceneWriter w;
+  const int32_t list = w.addVertexList({{}, {}, {}, {{{-0.75f, -0.5f, 0}}, {{0.6f, -0.4f, 0}}, {{0.05f, 0.55f, 0}}}});
+  vef::MaterialRecord white;
+  const int32_t material = w.addMaterial(white);
+  vef::MeshRecord mesh;
+  mesh.faces = {{{0, 1, 2}}};
+  mesh.vertexList = list;
+  mesh.material = material;
+  const int32_t m = w.addMesh(mesh);
+  for (int frame = 0; frame < 2; ++frame) {
+    vef::KeyRecord camera, key;
+    camera.frame = key.frame = frame;
+    camera.camera = true;
+    w.addKey(camera);
+    key.object = true;
+    key.mesh = m;
+    key.matrix = vef::MatrixBlock::Translation(0, 0, -3);
+    w.addKey(key);
+  }
+  // Strong lights on both sides: every corner saturates to white.
+  for (float z : {0.0f, -6.0f}) {
+    vef::LightRecord light;
+    light.intensity = 100;
+    light.matrix = vef::MatrixBlock::Translation(0, 0, z);
+    w.addLight(light);
+  }
+  std::string error;
+  ASSERT_TRUE(w.writeFile(dir_ + "/triangle.2vef", &error)) << error;
+
+  uint8_t coverage[5];  // red and green of k / 4 white, k = 0..4
+  for (int k = 0; k <= 4; ++k) {
+    const double l = k / 4.0;
+    coverage[k] = uint8_t(std::lround(255 * (l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1 / 2.4) - 0.055)));
+  }
+  for (int ssaa : {1, 2}) {
+    const std::string folder = "aa" + std::to_string(ssaa);
+    std::string out;
+    ASSERT_EQ(Shell(In("--scene triangle.2vef --fps 1 --to 1000 --render 800x480 --ssaa " + std::to_string(ssaa) +
+                       " --png " + folder),
+                    &out),
+              0)
+        << out;
+    dc::Image frame;
+    ASSERT_TRUE(dc::ReadPng(dir_ + "/" + folder + "/frame00000.png", &frame, &error)) << error;
+    ASSERT_EQ(frame.width, 800);
+    ASSERT_EQ(frame.height, 480);
+    int counts[5] = {0}, stray = 0, bars = 0;
+    for (int y = 0; y < 480; ++y)
+      for (int x = 0; x < 800; ++x) {
+        const uint8_t* p = &frame.rgb[(size_t(y) * 800 + size_t(x)) * 3];
+        if (x < 80 || x >= 720) {
+          bars += p[0] != 0 || p[1] != 0 || p[2] != 0;
+          continue;
+        }
+        if (y < 40) continue;  // the printed time
+        const uint8_t* k = std::find(coverage, coverage + 5, p[0]);
+        if (k == coverage + 5 || p[1] != p[0]) ++stray;
+        else ++counts[k - coverage];
+      }
+    EXPECT_EQ(bars, 0) << "ssaa " << ssaa;
+    EXPECT_EQ(stray, 0) << "ssaa " << ssaa;
+    EXPECT_GT(counts[0], 10000) << "background, ssaa " << ssaa;
+    EXPECT_GT(counts[4], 10000) << "triangle, ssaa " << ssaa;
+    for (int k = 1; k <= 3; ++k) {
+      if (ssaa == 1) EXPECT_EQ(counts[k], 0) << k << "/4";
+      else EXPECT_GT(counts[k], 20) << k << "/4";
+    }
+  }
 }
 
 TEST_F(CaptureShort, TracePrintsEveryFlushAndPrint) {
