@@ -87,7 +87,6 @@ TEST(CaptureOptions, AcceptsTheDocumentedForms) {
   EXPECT_EQ(o.writers, 0);
   ASSERT_TRUE(Parse({"--render", "1920x1080", "--size", "960x540", "--png", "o"}, &o, &error)) << error;
   EXPECT_EQ(o.width, 960);
-  EXPECT_EQ(o.renderHeight, 1080);
   ASSERT_TRUE(Parse({"--trace", "5000"}, &o, &error)) << error;
   EXPECT_EQ(*o.trace, 5000u);
   ASSERT_TRUE(Parse({"--help"}, &o, &error));
@@ -195,34 +194,6 @@ TEST(CaptureImage, ConvertsScalesAndRoundTripsPng) {
   std::ofstream(dir + "/c.png") << "not a picture";
   EXPECT_FALSE(dc::ReadPng(dir + "/c.png", &back, &error));
   EXPECT_NE(error.find("c.png"), std::string::npos) << error;
-}
-
-// The 4:3 picture in the --render frame: filled, or centred between bars as
-// the fullscreen display fits it; supersampling multiplies the drawing.
-TEST(CaptureImage, LayoutFitsThePictureAndSupersamples) {
-  struct Case {
-    int w, h, ssaa;
-    dc::Layout expected;  // frame, picture x y w h, ssaa, drawing, output
-  } cases[] = {
-      {800, 600, 1, {800, 600, 0, 0, 800, 600, 1, 800, 600, 800, 600}},
-      {1600, 1200, 2, {1600, 1200, 0, 0, 1600, 1200, 2, 3200, 2400, 1600, 1200}},
-      {1920, 1080, 1, {1920, 1080, 240, 0, 1440, 1080, 1, 1440, 1080, 1920, 1080}},
-      {1000, 1000, 3, {1000, 1000, 0, 125, 1000, 750, 3, 3000, 2250, 1000, 1000}},
-  };
-  for (const Case& c : cases) {
-    dc::Options o;
-    std::string error;
-    ASSERT_TRUE(Parse({"--render", std::to_string(c.w) + "x" + std::to_string(c.h), "--ssaa", std::to_string(c.ssaa),
-                       "--png", "o"},
-                      &o, &error))
-        << error;
-    const dc::Layout l = dc::PlanLayout(o), e = c.expected;
-    EXPECT_EQ(std::vector<int>({l.frameWidth, l.frameHeight, l.pictureX, l.pictureY, l.pictureWidth, l.pictureHeight,
-                                l.ssaa, l.drawWidth, l.drawHeight, l.outWidth, l.outHeight}),
-              std::vector<int>({e.frameWidth, e.frameHeight, e.pictureX, e.pictureY, e.pictureWidth, e.pictureHeight,
-                                e.ssaa, e.drawWidth, e.drawHeight, e.outWidth, e.outHeight}))
-        << c.w << "x" << c.h;
-  }
 }
 
 // The box filter averages in linear light: a block of one colour keeps it
