@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   libsdl2-dev libmpg123-dev libfreetype-dev libpng-dev libmp3lame-dev libassimp-dev libdeflate-dev libisal-dev
+  libosmesa6-dev
   libtinygltf-dev nlohmann-json3-dev libstb-dev libimagequant-dev
   googletest libgtest-dev libbenchmark-dev
   fonts-wine ffmpeg lame help2man dpkg-dev

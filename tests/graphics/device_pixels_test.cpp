@@ -221,11 +221,12 @@ TEST_F(Textured, BilinearMidpointAndWrap) {
   device_->SetTextureStageState(0, D3DTSS_MINFILTER, D3DTFN_LINEAR);
   DrawQuad();
   const auto p = Pixels();
-  // Halfway: each channel 255 * 128 / 256 = 127 -> RGB565 (15, 31, 15) = 0x7BEF.
+  // Halfway: each channel (0 * 128 + 255 * 128 + 128) >> 8 = 128, rounded, not
+  // floored to 127 -> RGB565 (16, 32, 16) = 0x8410.
   for (int y = 0; y < 4; ++y) {
-    EXPECT_EQ(At(p, 0, y), 0x7BEF) << "wrapped midpoint, row " << y;
+    EXPECT_EQ(At(p, 0, y), 0x8410) << "wrapped midpoint, row " << y;
     EXPECT_EQ(At(p, 1, y), 0x0000) << "texel 0 centre, row " << y;
-    EXPECT_EQ(At(p, 2, y), 0x7BEF) << "midpoint, row " << y;
+    EXPECT_EQ(At(p, 2, y), 0x8410) << "midpoint, row " << y;
     EXPECT_EQ(At(p, 3, y), 0xFFFF) << "texel 1 centre, row " << y;
   }
   device_->SetTexture(0, nullptr);

@@ -1,6 +1,7 @@
 // The rasterizer's kernels against each other and against the recorded streams.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
@@ -170,6 +171,49 @@ TEST(Raster, DepthAndColourConversions) {
   EXPECT_EQ(ToRgb565(0x000020), 0x0004);
   EXPECT_EQ(ToRgb565(0xFFFFFF), 0xFFFF);
   EXPECT_EQ(ToRgb565(0x080408), 0x0821);
+}
+
+float FromBits(uint32_t b) {
+  float f;
+  std::memcpy(&f, &b, 4);
+  return f;
+}
+
+// Depth is the integer nearest to the exact z * 65535, not to its float
+// rounding: just below 30001.5 stays 30001, just above 30016.5 goes to 30017
+// (both products round to the half in float). Each kernel stores those values
+// and tests LESSEQUAL against them, so a surface drawn at 30001.4992 passes a
+// stored 30001 and one at 30001.5008 does not.
+TEST(Raster, DepthIsTheNearestIntegerToTheExactProduct) {
+  const DepthFormat d16{2, 0xFFFF, 0};
+  const float below = FromBits(0x3eea63ea), above = FromBits(0x3eea81eb), past = FromBits(0x3eea63eb);
+  EXPECT_EQ(DepthValue(d16, below), 30001u);  // 30001.49924
+  EXPECT_EQ(DepthValue(d16, above), 30017u);  // 30016.50096
+  EXPECT_EQ(DepthValue(d16, past), 30002u);   // 30001.50076
+  EXPECT_EQ(DepthValue(d16, 0.5f), 32768u);   // the one exact tie goes up
+  EXPECT_EQ(DepthValue(d16, std::nanf("")), 0u);
+  for (Kernel k : {Kernel::Auto, Kernel::Reference}) {
+    Buffers b(16, 2);
+    b.Clear();
+    State st = BaseState(16, 2);
+    st.colorOp = ColorOp::Diffuse;
+    auto quad = [&](float z, uint32_t c) {
+      const Vertex v[6] = {{0, 0, z, 1, c, 0, 0}, {16, 0, z, 1, c, 0, 0}, {16, 2, z, 1, c, 0, 0},
+                           {0, 0, z, 1, c, 0, 0}, {16, 2, z, 1, c, 0, 0}, {0, 2, z, 1, c, 0, 0}};
+      DrawTriangleList(b.target(), st, nullptr, v, 6, nullptr, k);
+    };
+    quad(30001.0f / 65535.0f, 0x0000FF);
+    quad(past, 0xFF0000);   // half a step and a bit behind: hidden
+    EXPECT_EQ(b.color[5], 0x001F) << "kernel " << static_cast<int>(k);
+    quad(below, 0x00FF00);  // a hair less than half a step behind: still on top
+    EXPECT_EQ(b.color[5], 0x07E0) << "kernel " << static_cast<int>(k);
+    EXPECT_EQ(b.depth[5], 30001u);
+    quad(above, 0xFFFFFF);
+    EXPECT_EQ(b.depth[5], 30001u);
+    b.Clear();
+    quad(above, 0xFFFFFF);
+    EXPECT_EQ(b.depth[5], 30017u) << "kernel " << static_cast<int>(k);
+  }
 }
 
 // The first frame of each recorded stream (kept in the repository; the

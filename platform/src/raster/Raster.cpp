@@ -237,12 +237,10 @@ bool FastSupported(const Target& target, const State& st, const Texture* tex) {
 }
 
 uint32_t DepthValue(const DepthFormat& format, float z) {
+  // In double the product of a float and a mask of up to 29 bits is exact, so
+  // the one rounding is that of the stored value; the fast kernel does the same.
   const uint32_t max = format.mask >> format.shift;
-  if (max <= (1u << 24)) {
-    const float m = static_cast<float>(max);
-    return static_cast<uint32_t>(std::lrint(ClampLikeSse(z * m, 0.0f, m)));
-  }
-  const double d = std::clamp(static_cast<double>(std::isnan(z) ? 0.0f : z), 0.0, 1.0);
+  const double d = static_cast<double>(ClampLikeSse(z, 0.0f, 1.0f));
   return static_cast<uint32_t>(std::llrint(d * max));
 }
 

@@ -16,11 +16,15 @@
 //   clipped away, never drawn mirrored. A vertex with rhw == 0 is taken with
 //   w = 1. A triangle with a non-finite x, y, z or rhw is not drawn.
 // - Depth is stored as round(z * max) in the depth format's bits, z clamped
-//   to 0..1 (for a 16-bit buffer, round(z * 65535)).
+//   to 0..1 (for a 16-bit buffer, round(z * 65535)): the integer nearest to
+//   the exact product, not to its float rounding. The only exact tie, z = 0.5,
+//   goes up (to 32768 for 16 bits). A NaN z is taken as 0.
 // - Texel centres lie at (i + 0.5) / size. Point sampling takes texel
 //   floor(u * size); bilinear sampling centres at u * size - 0.5 and blends
 //   the 2 x 2 neighbours with 8-bit weights, each channel expanded to 8 bits
-//   first (5-bit c becomes c << 3 | c >> 2, 6-bit c becomes c << 2 | c >> 4).
+//   first (5-bit c becomes c << 3 | c >> 2, 6-bit c becomes c << 2 | c >> 4):
+//   the two rows across with fu, then those across with fv, each blend
+//   (a * (256 - f) + b * f + 128) >> 8, rounded to nearest, halves up.
 // - MODULATE: each 8-bit channel is round(texel * diffuse / 255). Output is
 //   truncated to the target's format (RGB565 keeps the top 5/6/5 bits), no
 //   dithering.
@@ -154,7 +158,9 @@ inline uint16_t ToRgb565(uint32_t rgb) {
   return static_cast<uint16_t>(((rgb >> 8) & 0xF800) | ((rgb >> 5) & 0x07E0) | ((rgb >> 3) & 0x001F));
 }
 
-// Depth value for z (clamped to 0..1) in a format: round(z * (mask >> shift)) << shift.
+// Depth value for z in a format, before the shift: the integer nearest to the
+// exact z * (mask >> shift), z clamped to 0..1 (NaN as 0), the tie at z = 0.5
+// going up. Exact for masks of up to 29 bits.
 uint32_t DepthValue(const DepthFormat& format, float z);
 
 // ---- Internal: shared by the two kernels ----------------------------------------

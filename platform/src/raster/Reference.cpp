@@ -76,7 +76,10 @@ int PointIndex(Address mode, float u, int size) {
   return AddressIndex(mode, static_cast<int>(std::floor(t)), size);
 }
 
-int Lerp8(int a, int b, int f) { return a + (((b - a) * f) >> 8); }
+// The blend of a and b (0..255) with weight f (0..256) on b, rounded to the
+// nearest integer, halves up: (a * (256 - f) + b * f + 128) >> 8. Flooring here
+// would darken every filtered texel by half a step on average.
+int Lerp8(int a, int b, int f) { return (a * (256 - f) + b * f + 128) >> 8; }
 
 Rgb Sample(const Texture& tex, const State& st, bool linear, float u, float v) {
   if (!linear) {
