@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "ddraw/DirectDraw.h"
 #include "raster/Raster.h"
+#include "raster/TileQueue.h"
 #include "standin/faults.h"
 
 namespace standin {
@@ -23,11 +25,18 @@ bool KnownDevice(REFCLSID guid) {
          guid == IID_IDirect3DTnLHalDevice || guid == IID_IDirect3DRefDevice;
 }
 
-class Device final : public IDirect3DDevice7 {
+// With more than one thread (DEMO_THREADS, default every core) the device
+// queues its clears and triangles and draws them tile by tile on a pool of
+// threads (raster/TileQueue.h); the DirectDraw object has the queue finished
+// before anything reads or changes surface memory. With one thread it draws
+// each call at once.
+class Device final : public IDirect3DDevice7, public PendingDrawing {
  public:
-  Device(IDirect3D7* d3d, Surface* target) : d3d_(d3d), target_(target) {
+  Device(IDirect3D7* d3d, DirectDraw* dd, Surface* target)
+      : d3d_(d3d), dd_(dd), target_(target), threads_(raster::ThreadCountFromEnvironment()) {
     d3d_->AddRef();
     target_->AddRef();
+    if (threads_ > 1) dd_->AddPending(this);
     // The device's defaults. ZENABLE starts on only with a z-buffer attached.
     rs_[D3DRENDERSTATE_TEXTUREPERSPECTIVE] = TRUE;
     rs_[D3DRENDERSTATE_ZENABLE] = target_->AttachedZBuffer() != nullptr ? D3DZB_TRUE : D3DZB_FALSE;
@@ -94,6 +103,10 @@ class Device final : public IDirect3DDevice7 {
     return left;
   }
 
+  void FinishDrawing() override {
+    if (queue_ != nullptr) queue_->Finish();
+  }
+
   HRESULT BeginScene() override {
     STANDIN_FAULT("IDirect3DDevice7::BeginScene");
     if (inScene_) return D3DERR_SCENE_IN_SCENE;
@@ -120,6 +133,7 @@ class Device final : public IDirect3DDevice7 {
     auto* s = static_cast<Surface*>(surface);
     if (s == nullptr || flags != 0) return DDERR_INVALIDPARAMS;
     if (!(s->Caps() & DDSCAPS_3DDEVICE) || s->IsZBuffer()) return DDERR_INVALIDCAPS;
+    FinishDrawing();  // the old target may be read (or used as a texture) next
     s->AddRef();
     target_->Release();
     target_ = s;
@@ -161,6 +175,11 @@ class Device final : public IDirect3DDevice7 {
       // Rectangles are clipped to the viewport.
       const int x0 = std::max<LONG>(r.x1, whole.x1), y0 = std::max<LONG>(r.y1, whole.y1);
       const int x1 = std::min<LONG>(r.x2, whole.x2), y1 = std::min<LONG>(r.y2, whole.y2);
+      if (Queue() != nullptr) {
+        queue_->Clear(t, x0, y0, x1, y1, (flags & D3DCLEAR_TARGET) != 0, color,
+                      (flags & D3DCLEAR_ZBUFFER) != 0, z);
+        continue;
+      }
       if (flags & D3DCLEAR_TARGET) raster::FillColor(t, x0, y0, x1, y1, color);
       if (flags & D3DCLEAR_ZBUFFER) raster::FillDepth(t, x0, y0, x1, y1, z);
     }
@@ -307,7 +326,11 @@ class Device final : public IDirect3DDevice7 {
       tex = textures_[0]->AsTexture();
       texture = &tex;
     }
-    raster::DrawTriangleList(t, st, texture, list, listCount, nullptr, raster::Kernel::Auto);
+    if (Queue() != nullptr) {
+      queue_->Draw(t, st, texture, list, listCount);
+    } else {
+      raster::DrawTriangleList(t, st, texture, list, listCount, nullptr, raster::Kernel::Auto);
+    }
     target_->Touch();
     if (zb != nullptr) zb->Touch();
     return D3D_OK;
@@ -315,11 +338,20 @@ class Device final : public IDirect3DDevice7 {
 
  private:
   ~Device() {
+    FinishDrawing();
+    if (threads_ > 1) dd_->RemovePending(this);
+    queue_.reset();  // stops the worker threads
     for (Surface*& s : textures_) {
       if (s != nullptr) s->Release();
     }
     target_->Release();
     d3d_->Release();
+  }
+
+  // The drawing queue with several threads, made on first use; null with one.
+  raster::TileQueue* Queue() {
+    if (queue_ == nullptr && threads_ > 1) queue_ = std::make_unique<raster::TileQueue>(threads_);
+    return queue_.get();
   }
 
   raster::Target MakeTarget() {
@@ -395,7 +427,10 @@ class Device final : public IDirect3DDevice7 {
 
   ULONG refs_ = 1;
   IDirect3D7* d3d_;
+  DirectDraw* dd_;  // outlives the device: d3d_ holds a reference to it
   Surface* target_;
+  const int threads_;
+  std::unique_ptr<raster::TileQueue> queue_;
   Surface* textures_[kMaxStages] = {};
   DWORD rs_[kMaxRenderState] = {};
   DWORD tss_[kMaxStages][kMaxStageState] = {};
@@ -431,7 +466,7 @@ class Direct3D final : public IDirect3D7 {
     raster::ColorFormat cf;
     if (!ToRasterFormat(s->Format(), &cf)) return DDERR_INVALIDPIXELFORMAT;
     if (s->Lost()) return DDERR_SURFACELOST;
-    *device = new Device(this, s);
+    *device = new Device(this, dd_, s);
     return D3D_OK;
   }
 

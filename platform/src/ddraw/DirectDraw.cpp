@@ -141,6 +141,7 @@ HRESULT Clipper::GetHWnd(HWND* window) {
 DirectDraw::DirectDraw() = default;
 
 DirectDraw::~DirectDraw() {
+  FinishDrawing();
   // Surfaces still referenced outlive the object; they keep working as memory.
   for (Surface* s : surfaces_) s->Orphan();
   if (direct3D_ != nullptr) DestroyDirect3D(direct3D_);
@@ -148,6 +149,10 @@ DirectDraw::~DirectDraw() {
 
 void DirectDraw::Unregister(Surface* s) {
   surfaces_.erase(std::remove(surfaces_.begin(), surfaces_.end(), s), surfaces_.end());
+}
+
+void DirectDraw::RemovePending(PendingDrawing* p) {
+  pending_.erase(std::remove(pending_.begin(), pending_.end(), p), pending_.end());
 }
 
 
@@ -205,6 +210,7 @@ HRESULT DirectDraw::SetCooperativeLevel(HWND window, DWORD flags) {
 HRESULT DirectDraw::SetDisplayMode(DWORD width, DWORD height, DWORD bits, DWORD refreshRate,
                                    DWORD flags) {
   STANDIN_FAULT("IDirectDraw7::SetDisplayMode");
+  FinishDrawing();
   (void)refreshRate;
   if (flags != 0) return DDERR_INVALIDPARAMS;
   if (coopFlags_ == 0) return DDERR_NOCOOPERATIVELEVELSET;
@@ -245,6 +251,7 @@ HRESULT DirectDraw::GetDisplayMode(LPDDSURFACEDESC2 desc) {
 
 HRESULT DirectDraw::RestoreAllSurfaces() {
   STANDIN_FAULT("IDirectDraw7::RestoreAllSurfaces");
+  FinishDrawing();
   for (Surface* s : surfaces_) s->SetLost(false);
   return DD_OK;
 }

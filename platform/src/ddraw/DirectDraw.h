@@ -25,6 +25,18 @@ namespace standin {
 class DirectDraw;
 class Clipper;
 
+// Drawing a Direct3D device may still have queued (it draws with several
+// threads). The DirectDraw object finishes it before anything reads, changes,
+// moves or frees surface memory, so every call behaves as if drawing had
+// happened at once.
+class PendingDrawing {
+ public:
+  virtual void FinishDrawing() = 0;
+
+ protected:
+  ~PendingDrawing() = default;
+};
+
 // A surface's pixel memory; flips swap these between the surfaces of a chain.
 struct SurfaceMemory {
   std::vector<uint8_t> bytes;  // pitch * height, plus spare bytes after the last row
@@ -80,6 +92,8 @@ class Surface final : public IDirectDrawSurface7 {
   raster::Target ColorTarget();
   raster::Texture AsTexture();
   DirectDraw* Owner() const { return owner_; }
+  // Finishes queued drawing before this surface's memory is read or changed.
+  void FinishDrawing() const;
   void Orphan() { owner_ = nullptr; }
 
   // Makes this the front of a flip chain with `backBuffers` back buffers.
@@ -156,6 +170,13 @@ class DirectDraw final : public IDirectDraw7 {
   void ScreenMode(int* width, int* height, int* bitsPerPixel) const;
   void Register(Surface* s) { surfaces_.push_back(s); }
   void Unregister(Surface* s);
+  // Devices with a drawing queue register here while they live.
+  void AddPending(PendingDrawing* p) { pending_.push_back(p); }
+  void RemovePending(PendingDrawing* p);
+  // Finishes every registered device's queued drawing.
+  void FinishDrawing() {
+    for (PendingDrawing* p : pending_) p->FinishDrawing();
+  }
 
  private:
   ~DirectDraw();
@@ -164,6 +185,7 @@ class DirectDraw final : public IDirectDraw7 {
   HWND window_ = nullptr;
   int modeWidth_ = 0, modeHeight_ = 0, modeBits_ = 0;  // 0: desktop mode
   std::vector<Surface*> surfaces_;  // every live surface made here
+  std::vector<PendingDrawing*> pending_;
   IDirect3D7* direct3D_ = nullptr;  // its Direct3D 7 interface, made on first request
 };
 

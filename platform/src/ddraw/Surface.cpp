@@ -124,13 +124,19 @@ HRESULT Surface::QueryInterface(REFIID riid, LPVOID* object) {
 
 ULONG Surface::AddRef() { return ++refs_; }
 
+void Surface::FinishDrawing() const {
+  if (owner_ != nullptr) owner_->FinishDrawing();
+}
+
 ULONG Surface::Release() {
   const ULONG left = --refs_;
+  if (left == 0) FinishDrawing();  // queued drawing may still read or write this memory
   if (left == 0) delete this;
   return left;
 }
 
 void Surface::SetLost(bool lost) {
+  FinishDrawing();
   lost_ = lost;
   if (!lost) Touch();
 }
@@ -157,6 +163,7 @@ std::vector<Surface*> Surface::Attachments() const {
 
 HRESULT Surface::AddAttachedSurface(LPDIRECTDRAWSURFACE7 surface) {
   STANDIN_FAULT("IDirectDrawSurface7::AddAttachedSurface");
+  FinishDrawing();
   auto* s = static_cast<Surface*>(surface);
   if (s == nullptr) return DDERR_INVALIDPARAMS;
   if (std::find(attached_.begin(), attached_.end(), s) != attached_.end()) {
@@ -174,6 +181,7 @@ HRESULT Surface::AddAttachedSurface(LPDIRECTDRAWSURFACE7 surface) {
 
 HRESULT Surface::DeleteAttachedSurface(DWORD flags, LPDIRECTDRAWSURFACE7 surface) {
   STANDIN_FAULT("IDirectDrawSurface7::DeleteAttachedSurface");
+  FinishDrawing();
   if (flags != 0) return DDERR_INVALIDPARAMS;
   auto* s = static_cast<Surface*>(surface);
   if (s == nullptr) {
@@ -254,6 +262,8 @@ HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT source
                      LPDDBLTFX fx) {
   STANDIN_FAULT("IDirectDrawSurface7::Blt");
   auto* src = static_cast<Surface*>(source);
+  FinishDrawing();
+  if (src != nullptr) src->FinishDrawing();
   if (flags & (DDBLT_KEYSRC | DDBLT_KEYDEST | DDBLT_ROP | DDBLT_DDFX)) return DDERR_UNSUPPORTED;
   if (lost_ || (src != nullptr && src->lost_)) return DDERR_SURFACELOST;
   if (Busy() || (src != nullptr && src->Busy())) return DDERR_SURFACEBUSY;
@@ -335,6 +345,7 @@ HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT source
 
 HRESULT Surface::Flip(LPDIRECTDRAWSURFACE7 target, DWORD flags) {
   STANDIN_FAULT("IDirectDrawSurface7::Flip");
+  FinishDrawing();
   if (!IsFront()) return DDERR_NOTFLIPPABLE;
   if (target != nullptr && target != chain_.front()) return DDERR_INVALIDPARAMS;
   if (lost_) return DDERR_SURFACELOST;
@@ -373,6 +384,7 @@ HRESULT Surface::SetClipper(LPDIRECTDRAWCLIPPER clipper) {
 
 HRESULT Surface::GetDC(HDC* dc) {
   STANDIN_FAULT("IDirectDrawSurface7::GetDC");
+  FinishDrawing();
   if (dc == nullptr) return DDERR_INVALIDPARAMS;
   if (lost_) return DDERR_SURFACELOST;
   if (dc_ != nullptr) return DDERR_DCALREADYCREATED;
@@ -426,6 +438,7 @@ HRESULT Surface::IsLost() {
 
 HRESULT Surface::Restore() {
   STANDIN_FAULT("IDirectDrawSurface7::Restore");
+  FinishDrawing();
   SetLost(false);
   for (Surface* s : chain_) s->SetLost(false);
   return DD_OK;
@@ -433,6 +446,7 @@ HRESULT Surface::Restore() {
 
 HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD flags, HANDLE event) {
   STANDIN_FAULT("IDirectDrawSurface7::Lock");
+  FinishDrawing();  // the caller reads or writes the pixels next
   (void)flags;  // memory is always ready: waiting changes nothing
   if (desc == nullptr || desc->dwSize != sizeof(DDSURFACEDESC2) || event != nullptr) {
     return DDERR_INVALIDPARAMS;
@@ -480,6 +494,7 @@ raster::Texture Surface::AsTexture() {
   t.width = width_;
   t.height = height_;
   if (paddedVersion_ != version_) {
+    FinishDrawing();  // queued drawing may still sample the old copy
     raster::BuildPaddedTexture(t, padded_);
     paddedVersion_ = version_;
   }

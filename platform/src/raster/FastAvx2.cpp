@@ -7,6 +7,7 @@
 #pragma GCC target("avx2")
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "raster/Raster.h"

@@ -8,6 +8,7 @@
 #pragma GCC target("avx2,avx512f,avx512vl,avx512bw,avx512dq")
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "raster/Raster.h"

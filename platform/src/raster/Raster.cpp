@@ -94,13 +94,13 @@ int64_t RoundToInt64(float v) { return _mm_cvtss_si64(_mm_set_ss(v)); }
 int64_t CeilPixel(int64_t v) { return (v + (1 << kSubpixelBits) - 1) >> kSubpixelBits; }
 int64_t FloorPixel(int64_t v) { return v >> kSubpixelBits; }
 
-// Snaps, culls and sets up one screen-space triangle, then hands it to a kernel.
+// Snaps, culls and sets up one screen-space triangle, then hands it on.
 class TriangleSink {
  public:
-  TriangleSink(const Target& target, const State& state, const Texture* texture, Scissor scissor,
-               bool fast, bool wide, uint64_t* covered)
-      : target_(target), state_(state), texture_(texture), scissor_(scissor), fast_(fast),
-        wide_(wide), covered_(covered) {}
+  TriangleSink(const DrawPlan& plan, void (*sink)(void*, const Setup&), void* context)
+      : state_(plan.state), texture_(plan.TexturePtr()),
+        scissor_{plan.scissor.x0, plan.scissor.y0, plan.scissor.x1 + 1, plan.scissor.y1 + 1},
+        sink_(sink), context_(context) {}
 
   void Emit(ScreenVertex a, ScreenVertex b, ScreenVertex c) const {
     int64_t X[3], Y[3];
@@ -183,25 +183,15 @@ class TriangleSink {
       if (texels > pixels) s.linear = state_.minLinear;
     }
 
-    if (fast_) {
-      if (wide_) {
-        FastTriangleAvx512(target_, state_, texture_, s, covered_);
-      } else {
-        FastTriangleAvx2(target_, state_, texture_, s, covered_);
-      }
-    } else {
-      ReferenceTriangle(target_, state_, texture_, s, covered_);
-    }
+    sink_(context_, s);
   }
 
  private:
-  const Target& target_;
   const State& state_;
   const Texture* texture_;
   Scissor scissor_;
-  bool fast_;
-  bool wide_;  // the AVX-512 build of the fast kernel
-  uint64_t* covered_;
+  void (*sink_)(void*, const Setup&);
+  void* context_;
 };
 
 }  // namespace
@@ -244,20 +234,58 @@ uint32_t DepthValue(const DepthFormat& format, float z) {
   return static_cast<uint32_t>(std::llrint(d * max));
 }
 
-void DrawTriangleList(const Target& target, const State& state, const Texture* texture,
-                      const Vertex* vertices, size_t count, Stats* stats, Kernel kernel) {
+bool PlanDraw(const Target& target, const State& state, const Texture* texture, Kernel kernel,
+              DrawPlan* plan) {
   Scissor sc{std::max(state.viewX, 0), std::max(state.viewY, 0),
              std::min(state.viewX + state.viewWidth, target.width),
              std::min(state.viewY + state.viewHeight, target.height)};
-  if (sc.x0 >= sc.x1 || sc.y0 >= sc.y1 || target.color == nullptr) return;
+  if (sc.x0 >= sc.x1 || sc.y0 >= sc.y1 || target.color == nullptr) return false;
   if (texture != nullptr && (texture->width <= 0 || texture->height <= 0 ||
                              texture->width > kMaxTextureSize || texture->height > kMaxTextureSize)) {
     texture = nullptr;
   }
-  const bool fast = kernel != Kernel::Reference && CpuHasAvx2() && FastSupported(target, state, texture);
-  const bool wide = kernel == Kernel::Auto && CpuHasAvx512();
-  uint64_t covered = 0;
-  TriangleSink sink(target, state, texture, sc, fast, wide, &covered);
+  plan->target = target;
+  plan->state = state;
+  plan->textured = texture != nullptr;
+  if (texture != nullptr) plan->texture = *texture;
+  plan->fast = kernel != Kernel::Reference && CpuHasAvx2() && FastSupported(target, state, texture);
+  plan->wide = kernel == Kernel::Auto && CpuHasAvx512();
+  plan->scissor = Clip{sc.x0, sc.y0, sc.x1 - 1, sc.y1 - 1};
+  return true;
+}
+
+void DrawSetup(const DrawPlan& plan, const Setup& setup, const Clip& clip, uint64_t* covered) {
+  if (plan.fast) {
+    if (plan.wide) {
+      FastTriangleAvx512(plan.target, plan.state, plan.TexturePtr(), setup, clip, covered);
+    } else {
+      FastTriangleAvx2(plan.target, plan.state, plan.TexturePtr(), setup, clip, covered);
+    }
+  } else {
+    ReferenceTriangle(plan.target, plan.state, plan.TexturePtr(), setup, clip, covered);
+  }
+}
+
+void DrawTriangleList(const Target& target, const State& state, const Texture* texture,
+                      const Vertex* vertices, size_t count, Stats* stats, Kernel kernel) {
+  DrawPlan plan;
+  if (!PlanDraw(target, state, texture, kernel, &plan)) return;
+  struct Immediate {
+    const DrawPlan& plan;
+    Clip clip;
+    uint64_t covered;
+  } now{plan, Clip{0, 0, target.width - 1, target.height - 1}, 0};
+  SetUpTriangles(plan, vertices, count, [](void* context, const Setup& s) {
+    auto* d = static_cast<Immediate*>(context);
+    DrawSetup(d->plan, s, d->clip, &d->covered);
+  }, &now);
+  if (stats != nullptr) stats->covered += now.covered;
+}
+
+void SetUpTriangles(const DrawPlan& plan, const Vertex* vertices, size_t count,
+                    void (*emit)(void* context, const Setup& setup), void* context) {
+  const State& state = plan.state;
+  TriangleSink sink(plan, emit, context);
 
   const bool clipZ = state.clipping && state.depthTest;
   const float vx0 = static_cast<float>(state.viewX), vy0 = static_cast<float>(state.viewY);
@@ -305,7 +333,6 @@ void DrawTriangleList(const Target& target, const State& state, const Texture* t
     for (int i = 0; i < n; ++i) p[i] = Project(in[i]);
     for (int i = 1; i + 1 < n; ++i) sink.Emit(p[0], p[i], p[i + 1]);
   }
-  if (stats != nullptr) stats->covered += covered;
 }
 
 void FillColor(const Target& target, int x0, int y0, int x1, int y1, uint32_t argb) {

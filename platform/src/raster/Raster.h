@@ -183,9 +183,40 @@ inline float ClampLikeSse(float v, float lo, float hi) {
   return v < hi ? v : hi;
 }
 
-// Each kernel adds the pixels it found covered to *covered.
+// Pixels a kernel may read or write: [x0, x1] x [y0, y1], inclusive. A kernel
+// draws the part of a triangle inside it and touches nothing outside it, so
+// threads drawing disjoint rectangles never share a byte.
+struct Clip {
+  int x0, y0, x1, y1;  // pixels
+};
+
+// One draw call as the front end prepared it: what a kernel needs besides the
+// triangles' setups. Plain data, so it can wait in a queue.
+struct DrawPlan {
+  Target target;
+  State state;
+  Texture texture;        // meaningful when `textured`
+  bool textured = false;
+  bool fast = false;      // a fast kernel supports the state
+  bool wide = false;      // the AVX-512 build of it
+  Clip scissor{0, 0, -1, -1};  // viewport within the target, inclusive
+  const Texture* TexturePtr() const { return textured ? &texture : nullptr; }
+};
+
+// The front end of DrawTriangleList: false when the call draws nothing.
+bool PlanDraw(const Target& target, const State& state, const Texture* texture, Kernel kernel,
+              DrawPlan* plan);
+// Checks, clips, snaps, culls and sets up each triangle of a list in order and
+// hands its setup to sink(context, setup).
+void SetUpTriangles(const DrawPlan& plan, const Vertex* vertices, size_t count,
+                    void (*sink)(void* context, const Setup& setup), void* context);
+// Draws one set-up triangle within `clip` with the plan's kernel.
+void DrawSetup(const DrawPlan& plan, const Setup& setup, const Clip& clip, uint64_t* covered);
+
+// Each kernel draws the triangle's pixels within `clip` and adds those it
+// found covered to *covered.
 void ReferenceTriangle(const Target& target, const State& state, const Texture* texture,
-                       const Setup& setup, uint64_t* covered);
+                       const Setup& setup, const Clip& clip, uint64_t* covered);
 // Returns false when the AVX2 kernel cannot draw with this state/target/texture.
 bool FastSupported(const Target& target, const State& state, const Texture* texture);
 // Walks a triangle's rows from minY down, giving each row's covered pixels
@@ -210,6 +241,18 @@ class SpanWalker {
         e.kind = kConstant;  // horizontal edge: the whole row is in or out
         e.q = s.e0[i];
         e.dq = s.ey[i];
+      }
+    }
+  }
+
+  // Skips `rows` rows (0 or more).
+  void Skip(int64_t rows) {
+    for (Edge& e : edges_) {
+      e.q += e.dq * rows;
+      if (e.kind != kConstant) {
+        const int64_t r = e.r + e.dr * rows;  // below 2^62: dr < m < 2^47, rows < 2^15
+        e.q += r / e.m;
+        e.r = r % e.m;
       }
     }
   }
@@ -267,9 +310,9 @@ class SpanWalker {
 bool CpuHasAvx2();
 bool CpuHasAvx512();  // F, VL, BW and DQ
 void FastTriangleAvx2(const Target& target, const State& state, const Texture* texture,
-                      const Setup& setup, uint64_t* covered);
+                      const Setup& setup, const Clip& clip, uint64_t* covered);
 void FastTriangleAvx512(const Target& target, const State& state, const Texture* texture,
-                        const Setup& setup, uint64_t* covered);
+                        const Setup& setup, const Clip& clip, uint64_t* covered);
 
 }  // namespace standin::raster
 

@@ -2,6 +2,7 @@
 // It is the yardstick for the fast kernel (same float expressions, same order)
 // and draws whatever the fast kernel does not support.
 #pragma GCC optimize("fp-contract=off")  // the same roundings as the fast kernels
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -125,16 +126,18 @@ int ColorChannel(float valueQ, float w) {
 }  // namespace
 
 void ReferenceTriangle(const Target& target, const State& st, const Texture* tex, const Setup& s,
-                       uint64_t* covered) {
+                       const Clip& clip, uint64_t* covered) {
   // Without a texture the texture argument reads as white.
   const bool combine = st.colorOp != ColorOp::Diffuse;
   const DepthFormat& df = target.depthFormat;
   const bool depth = st.depthTest && target.depth != nullptr && df.bytes != 0;
   float row[Setup::kPlanes];
-  for (int py = s.minY; py <= s.maxY; ++py) {
+  const int y0 = std::max(s.minY, clip.y0), y1 = std::min(s.maxY, clip.y1);
+  const int x0 = std::max(s.minX, clip.x0), x1 = std::min(s.maxX, clip.x1);
+  for (int py = y0; py <= y1; ++py) {
     const float fy = static_cast<float>(py - s.minY);
     for (int k = 0; k < Setup::kPlanes; ++k) row[k] = s.c[k] + s.dy[k] * fy;
-    for (int px = s.minX; px <= s.maxX; ++px) {
+    for (int px = x0; px <= x1; ++px) {
       const int64_t ox = px - s.minX, oy = py - s.minY;
       bool in = true;
       for (int e = 0; e < 3; ++e) in = in && s.e0[e] + s.ex[e] * ox + s.ey[e] * oy >= 0;
