@@ -1,0 +1,111 @@
+// The whole default demo, frame by frame: for every frame of the generator's
+// full piece at 25 frames per second, what the demo's loop does for a frame
+// (clear, Render, the time printed, Present into the headless host's memory)
+// at 800 x 600 x 16, timed per frame. Reports mean, 99th percentile and worst
+// frame time with one drawing thread and with every core (DEMO_THREADS), one
+// pass each.
+//
+//   bench_demo_frames [--threads N]   (N: the second configuration, default all cores)
+//
+// Frame k shows demo time floor(k * 1764 * 10000 / samples), 1764 being the
+// samples per frame at 44.1 kHz, as the loop maps the music's position.
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "3d/D3DRenderer.h"
+#include "3d/Scene.h"
+#include "3d/ScenePlayer.h"
+#include "MainWindow.h"
+#include "SceneGen.h"
+#include "SceneWriter.h"
+#include "standin/host.h"
+
+namespace {
+
+struct Figures {
+  double mean, p99, worst;  // milliseconds
+};
+
+Figures Run(const std::string& scenePath, int threads, const std::vector<uint32_t>& times) {
+  setenv("DEMO_THREADS", std::to_string(threads).c_str(), 1);
+  HWND window = CreateMainWindow(reinterpret_cast<HINSTANCE>(0x400000), SW_SHOWNORMAL, true, 800, 600);
+  standin::SetHost(nullptr);  // pictures go to the headless host's memory
+  auto* renderer = new D3DRenderer(window, true, true, 800, 600, 16, 2);
+  // The scene lives until the process ends, as in the demo.
+  auto* scene = new Scene;
+  scene->importFile(scenePath.c_str());
+  if (!scene->isPlayable()) {
+    std::fprintf(stderr, "bench_demo_frames: the generated scene is refused\n");
+    std::exit(1);
+  }
+  auto* player = new ScenePlayer(renderer, scene);
+  using Clock = std::chrono::steady_clock;
+  std::vector<double> ms;
+  ms.reserve(times.size());
+  for (uint32_t t : times) {
+    const auto t0 = Clock::now();
+    renderer->ClearFrame(0x20, 1.0f);
+    player->Render(t);
+    renderer->Print(0, 0, 0, "%u", t);
+    renderer->Present();
+    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+  }
+  delete player;
+  delete renderer;
+  DestroyWindow(window);
+  double total = 0;
+  for (double m : ms) total += m;
+  std::sort(ms.begin(), ms.end());
+  return Figures{total / ms.size(), ms[std::min(ms.size() - 1, ms.size() * 99 / 100)], ms.back()};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  unsigned all = std::thread::hardware_concurrency();
+  int threads = all == 0 ? 1 : static_cast<int>(all);
+  if (argc == 3 && std::string(argv[1]) == "--threads") {
+    threads = std::atoi(argv[2]);
+  } else if (argc != 1) {
+    std::fprintf(stderr, "usage: bench_demo_frames [--threads N]\n");
+    return 2;
+  }
+  if (threads < 1 || threads > 64) {
+    std::fprintf(stderr, "bench_demo_frames: --threads takes 1 to 64\n");
+    return 2;
+  }
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+
+  demogen::Timeline timeline;  // the default, full piece
+  vef::SceneWriter writer;
+  demogen::BuildScene(timeline, &writer);
+  const std::string path = "/tmp/bench_demo_frames_" + std::to_string(getpid()) + ".2vef";
+  std::string error;
+  if (!vef::WriteFileAtomically(path, writer.bytes(), &error)) {
+    std::fprintf(stderr, "bench_demo_frames: %s\n", error.c_str());
+    return 1;
+  }
+  const int64_t samples = timeline.Samples();
+  constexpr int64_t kSamplesPerFrame = 44100 / 25;
+  std::vector<uint32_t> times;
+  for (int64_t s = 0; s < samples; s += kSamplesPerFrame) {
+    times.push_back(static_cast<uint32_t>(s * 10000 / samples));
+  }
+  std::printf("default demo, %zu frames at 25 fps, 800 x 600 x 16, ms per frame\n", times.size());
+  for (int n : {1, threads}) {
+    const Figures f = Run(path, n, times);
+    std::printf("%2d thread%s  mean %6.3f  p99 %6.3f  worst %6.3f\n", n, n == 1 ? " " : "s", f.mean, f.p99,
+                f.worst);
+    if (threads == 1) break;
+  }
+  std::remove(path.c_str());
+  return 0;
+}
