@@ -2,11 +2,30 @@
 // stream's first frame (kept in the repository) at 1, 2, 3 and 8 threads.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "StreamReplay.h"
+
+// This test program counts every operator new (for the steady-state check below).
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"  // every new here is malloc
+namespace {
+std::atomic<long> gAllocations{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  gAllocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -55,6 +74,27 @@ TEST_P(StreamThreads, PicturesAreIdenticalAtEveryThreadCount) {
     size_t differing = 0;
     for (size_t i = 0; i < pixels.size(); ++i) differing += pixels[i] != first[i];
     EXPECT_EQ(differing, 0u) << threads << " threads";
+  }
+}
+
+// Once a frame has been drawn whole, drawing it again allocates nothing, queued or not.
+TEST_P(StreamThreads, ASecondFrameAllocatesNothing) {
+  const std::string path = std::string(DEMO_SOURCE_DIR) + "/tests/data/streams/" + GetParam();
+  for (int threads : {1, 3}) {
+    ThreadCount count(threads);
+    stream_replay::Replay replay;
+    std::string error;
+    ASSERT_TRUE(replay.Open(path, &error)) << error;
+    // The first frame builds the textures' padded copies, which finishes the
+    // queue midway; the second is the first whole one.
+    for (int warm = 0; warm < 2; ++warm) {
+      replay.DrawFrame(0);
+      replay.FirstPixel();
+    }
+    const long before = gAllocations.load();
+    replay.DrawFrame(0);
+    replay.FirstPixel();
+    EXPECT_EQ(gAllocations.load() - before, 0) << threads << " threads";
   }
 }
 

@@ -89,7 +89,9 @@ std::vector<DDPIXELFORMAT> DepthFormats() {
 
 bool ToDepthFormat(const DDPIXELFORMAT& f, raster::DepthFormat* out) {
   if ((f.dwFlags & DDPF_ZBUFFER) == 0) return false;
-  for (const DDPIXELFORMAT& known : DepthFormats()) {
+  // Every draw call asks: the list is built once.
+  static const std::vector<DDPIXELFORMAT> formats = DepthFormats();
+  for (const DDPIXELFORMAT& known : formats) {
     if (known.dwZBufferBitDepth == f.dwZBufferBitDepth && known.dwZBitMask == f.dwZBitMask &&
         (known.dwFlags & DDPF_STENCILBUFFER) == (f.dwFlags & DDPF_STENCILBUFFER) &&
         ((f.dwFlags & DDPF_STENCILBUFFER) == 0 || known.dwStencilBitMask == f.dwStencilBitMask)) {
