@@ -19,10 +19,7 @@ namespace {
 
 // Scenes stay reachable until the process ends, as in the demo: a player
 // detaches their textures, which the scene's own tear-down does not expect.
-std::vector<Scene*>& LiveScenes() {
-  static std::vector<Scene*> scenes;
-  return scenes;
-}
+Scene* gLiveScenes[4];
 
 std::vector<uint16_t> BackPixels(LPDIRECTDRAWSURFACE7 surface) {
   DDSURFACEDESC2 desc;
@@ -48,12 +45,12 @@ TEST_F(DemoThreads, FramesAreIdenticalAtEveryThreadCount) {
   std::vector<std::vector<uint16_t>> first;
   const char* saved = std::getenv("DEMO_THREADS");
   const std::string savedValue = saved != nullptr ? saved : "";
+  int run = 0;
   for (int threads : {1, 2, 3, 8}) {
     setenv("DEMO_THREADS", std::to_string(threads).c_str(), 1);
     HWND window = CreateMainWindow(0, SW_SHOWNORMAL, true, 800, 600);
     auto* renderer = new D3DRenderer(window, true, true, 800, 600, 16, 2);
-    Scene* scene = new Scene;
-    LiveScenes().push_back(scene);
+    Scene* scene = gLiveScenes[run++] = new Scene;
     scene->importFile(scenePath.c_str());
     ASSERT_TRUE(scene->isPlayable());
     auto* player = new ScenePlayer(renderer, scene);
