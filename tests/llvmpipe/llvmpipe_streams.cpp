@@ -11,7 +11,8 @@
 //     falls below kMinPsnr or beyond kMaxBias, 2 on bad input.
 //   llvmpipe_streams --bench [--threads N] [--seconds S] FILE.trs...
 //     Times every frame of each stream, repeated for S seconds (default 3),
-//     with each renderer: mean and median milliseconds per frame. A frame is
+//     with each renderer: mean and median milliseconds per frame, and the CPU
+//     milliseconds per frame of all threads together. A frame is
 //     clear colour to 0 and depth to 1.0, draw every draw call, and wait until
 //     the picture is in memory (glFinish; Lock on our target).
 //
@@ -34,6 +35,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -191,16 +193,28 @@ Comparison Compare(const std::vector<uint16_t>& ours, const std::vector<uint16_t
   return r;
 }
 
+// CPU time of every thread of the process, milliseconds.
+double ProcessCpuMs() {
+  timespec t;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+// Wall-clock mean and median per frame, and CPU time per frame summed over
+// all threads (on a busy machine the wall clock says little about scaling;
+// equal CPU per frame at 1 and N threads means no work was added).
 template <typename Draw>
-void Time(Draw draw, size_t frames, double seconds, double* mean, double* median) {
+void Time(Draw draw, size_t frames, double seconds, double* mean, double* median, double* cpu) {
   using Clock = std::chrono::steady_clock;
   std::vector<double> ms;
+  const double cpu0 = ProcessCpuMs();
   const auto start = Clock::now();
   for (size_t f = 0; ms.empty() || std::chrono::duration<double>(Clock::now() - start).count() < seconds; ++f) {
     const auto t0 = Clock::now();
     draw(f % frames);
     ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
   }
+  *cpu = (ProcessCpuMs() - cpu0) / ms.size();
   double total = 0;
   for (double m : ms) total += m;
   *mean = total / ms.size();
@@ -277,11 +291,11 @@ int main(int argc, char** argv) {
     }
     const std::string name = path.substr(path.find_last_of('/') + 1);
     if (bench) {
-      double om, omed, tm, tmed;
-      Time([&](size_t f) { ours.DrawFrame(f); ours.FirstPixel(); }, ours.FrameCount(), seconds, &om, &omed);
-      Time([&](size_t f) { theirs.DrawFrame(f); }, theirs.FrameCount(), seconds, &tm, &tmed);
-      std::printf("%-10s ours %7.2f ms mean %7.2f median   llvmpipe(%d) %7.2f ms mean %7.2f median\n",
-                  name.c_str(), om, omed, threads, tm, tmed);
+      double om, omed, ocpu, tm, tmed, tcpu;
+      Time([&](size_t f) { ours.DrawFrame(f); ours.FirstPixel(); }, ours.FrameCount(), seconds, &om, &omed, &ocpu);
+      Time([&](size_t f) { theirs.DrawFrame(f); }, theirs.FrameCount(), seconds, &tm, &tmed, &tcpu);
+      std::printf("%-10s ours %6.2f ms mean %6.2f median %6.2f cpu   llvmpipe(%d) %6.2f ms mean %6.2f median %6.2f cpu\n",
+                  name.c_str(), om, omed, ocpu, threads, tm, tmed, tcpu);
       continue;
     }
     ours.DrawFrame(0);
