@@ -47,6 +47,35 @@ void TileQueue::Bin(uint32_t command, const Clip& box) {
   ++commands_;
 }
 
+// A triangle goes only to the tiles of its bounding box that it may cover: a
+// tile is skipped when one edge function is negative at the tile's corner
+// where that function is largest (then it is negative over the whole tile).
+// Edge values stay below 2^59: |ex|, |ey| < 2^47 and offsets below 2^11 pixels.
+void TileQueue::BinTriangle(uint32_t command, const Setup& s) {
+  const int tx0 = s.minX / kTileSize, tx1 = s.maxX / kTileSize;
+  const int ty0 = s.minY / kTileSize, ty1 = s.maxY / kTileSize;
+  if (tx0 == tx1 && ty0 == ty1) {
+    bins_[static_cast<size_t>(ty0) * tilesX_ + tx0].push_back(command);
+    ++commands_;
+    return;
+  }
+  for (int ty = ty0; ty <= ty1; ++ty) {
+    const int64_t y0 = std::max(ty * kTileSize, s.minY) - s.minY;
+    const int64_t y1 = std::min(ty * kTileSize + kTileSize - 1, s.maxY) - s.minY;
+    for (int tx = tx0; tx <= tx1; ++tx) {
+      const int64_t x0 = std::max(tx * kTileSize, s.minX) - s.minX;
+      const int64_t x1 = std::min(tx * kTileSize + kTileSize - 1, s.maxX) - s.minX;
+      bool touched = true;
+      for (int e = 0; e < 3 && touched; ++e) {
+        const int64_t best = s.e0[e] + s.ex[e] * (s.ex[e] > 0 ? x1 : x0) + s.ey[e] * (s.ey[e] > 0 ? y1 : y0);
+        touched = best >= 0;
+      }
+      if (touched) bins_[static_cast<size_t>(ty) * tilesX_ + tx].push_back(command);
+    }
+  }
+  ++commands_;
+}
+
 void TileQueue::Draw(const Target& target, const State& state, const Texture* texture,
                      const Vertex* vertices, size_t count) {
   Resize(target.width, target.height);
@@ -58,7 +87,7 @@ void TileQueue::Draw(const Target& target, const State& state, const Texture* te
     const auto index = static_cast<uint32_t>(q->setups_.size());
     q->setups_.push_back(s);
     q->setupPlan_.push_back(static_cast<uint32_t>(q->plans_.size() - 1));
-    q->Bin(index, Clip{s.minX, s.minY, s.maxX, s.maxY});
+    q->BinTriangle(index, s);
   }, this);
 }
 

@@ -27,7 +27,7 @@ int ThreadCountFromEnvironment();
 
 class TileQueue {
  public:
-  static constexpr int kTileSize = 64;  // pixels, square
+  static constexpr int kTileSize = 128;  // pixels, square: few enough to split little, enough to share
 
   explicit TileQueue(int threads);  // 2 or more
   ~TileQueue();
@@ -58,6 +58,7 @@ class TileQueue {
   static constexpr uint32_t kClearBit = 0x80000000u;
 
   void Bin(uint32_t command, const Clip& box);
+  void BinTriangle(uint32_t command, const Setup& setup);
   void DrawTile(int tile);
   void Worker();
   void Resize(int width, int height);
