@@ -216,6 +216,55 @@ TEST(Raster, DepthIsTheNearestIntegerToTheExactProduct) {
   }
 }
 
+// Filtering and MODULATE round once, to nearest, as the header states (drawn
+// into an XRGB8888 target so that no 565 truncation hides a step; the fast
+// kernel draws the same bits, see FastKernelMatchesReference).
+// - Bilinear between a black and a white texel at 10.75 / 256 of the way: the
+//   weight is round(10.75) = 11, giving (255 * 11 + 128) >> 8 = 11 (a floored
+//   weight of 10 gives 10).
+// - Red 0..250 across 16 pixels times a texel of red 200: round(200 * d / 255)
+//   of the interpolated d, e.g. d = 15.625 at x = 1 gives 12 (12.25), where
+//   rounding d to 16 first would give 13.
+TEST(Raster, FilteredAndModulatedChannelsRoundOnce) {
+  struct Case {
+    const char* what;
+    std::vector<uint32_t> texels;  // one row, XRGB8888
+    ColorOp op;
+    uint32_t right;  // diffuse at x = 16, left side black
+    float u;
+    std::vector<std::pair<int, uint32_t>> expected;  // x on row 0, XRGB
+  };
+  const Case cases[] = {
+      {"bilinear weight", {0x000000, 0xFFFFFF}, ColorOp::Texture, 0, 138.75f / 512.0f,
+       {{0, 0x0B0B0B}, {9, 0x0B0B0B}}},
+      {"modulate", {0xC80000}, ColorOp::Modulate, 0xFA0000, 0.5f,
+       {{1, 12u << 16}, {7, 86u << 16}, {9, 110u << 16}, {10, 123u << 16}}},
+  };
+  for (const Case& c : cases) {
+    Texture tex;
+    tex.texels = reinterpret_cast<const uint8_t*>(c.texels.data());
+    tex.format = ColorFormat::XRGB8888;
+    tex.width = static_cast<int>(c.texels.size());
+    tex.height = 1;
+    tex.pitch = tex.width * 4;
+    std::vector<uint32_t> pixels(16 * 16, 0);
+    Target t;
+    t.color = reinterpret_cast<uint8_t*>(pixels.data());
+    t.pitch = 16 * 4;
+    t.format = ColorFormat::XRGB8888;
+    t.width = t.height = 16;
+    State st = BaseState(16, 16);
+    st.depthTest = false;
+    st.colorOp = c.op;
+    st.magLinear = st.minLinear = true;
+    const uint32_t black = 0xFF000000u, right = 0xFF000000u | c.right;
+    const Vertex v[3] = {{0, 0, 0, 1, black, c.u, 0.5f}, {16, 0, 0, 1, right, c.u, 0.5f},
+                         {0, 16, 0, 1, black, c.u, 0.5f}};
+    DrawTriangleList(t, st, &tex, v, 3, nullptr, Kernel::Reference);
+    for (const auto& [x, rgb] : c.expected) EXPECT_EQ(pixels[x], rgb) << c.what << " at x = " << x;
+  }
+}
+
 // The first frame of each recorded stream (kept in the repository; the
 // benchmark reads the whole streams), drawn as the benchmark draws them.
 class Streams : public ::testing::TestWithParam<const char*> {};

@@ -43,10 +43,13 @@
 
 namespace {
 
-// Where our pictures stand against llvmpipe's today (43.5 to 47.3 dB): the
-// remaining one-step differences are scattered, not a bias, and come from the
-// two renderers' different interpolation and texel-weight arithmetic.
-constexpr double kMinPsnr = 43.0;  // dB
+// Where our pictures stand against llvmpipe's today (44.8, 55.4 and 51.1 dB on
+// small, large and mixed). With both drawing the same arithmetic (texel
+// weights rounded to 1/256, colour rounded once after modulation), nearly all
+// of what remains (98 to 99.5 % of the squared error) is a few hundred edge
+// pixels: llvmpipe snaps vertices to 1/256 pixel for coverage, our device to
+// 1/65536, so thin and small triangles cover slightly different pixels.
+constexpr double kMinPsnr = 44.5;  // dB
 constexpr double kMaxBias = 0.05;  // mean signed difference per channel, 0..255 scale
 
 struct GlVertex {

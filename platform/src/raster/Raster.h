@@ -24,8 +24,13 @@
 //   the 2 x 2 neighbours with 8-bit weights, each channel expanded to 8 bits
 //   first (5-bit c becomes c << 3 | c >> 2, 6-bit c becomes c << 2 | c >> 4):
 //   the two rows across with fu, then those across with fv, each blend
-//   (a * (256 - f) + b * f + 128) >> 8, rounded to nearest, halves up.
-// - MODULATE: each 8-bit channel is round(texel * diffuse / 255). Output is
+//   (a * (256 - f) + b * f + 128) >> 8, rounded to nearest, halves up. The
+//   position u * size * 256 - 128 (in 1/256 texel) is rounded to the nearest
+//   integer, ties to even, whose low 8 bits are the weight f.
+// - The diffuse colour is interpolated in float (0..255 per channel, clamped).
+//   Alone it is rounded to nearest, ties to even. MODULATE rounds once, the
+//   product: each 8-bit channel is the float (texel * diffuse) * (1 / 255)
+//   rounded to nearest, ties to even (MODULATE2X/4X multiply that, saturated). Output is
 //   truncated to the target's format (RGB565 keeps the top 5/6/5 bits), no
 //   dithering.
 //

@@ -51,8 +51,11 @@ int AddressIndex(Address mode, int i, int size) {
   }
 }
 
-// Texel coordinate in 1/256 texel for bilinear sampling (centre at u * size - 0.5),
-// floored. With wrap, u is first brought into 0..1 so the value stays small.
+// Texel coordinate in 1/256 texel for bilinear sampling (centre at u * size - 0.5):
+// the float u * size * 256 - 128 rounded to the nearest integer, ties to even
+// (the current SSE rounding mode), so the 8-bit weight is the nearest one to the
+// exact fraction; flooring would shift every sample by half a step towards
+// lower u. With wrap, u is first brought into 0..1 so the value stays small.
 int BilinearCoordinate(Address mode, float u, int size) {
   const float scale = static_cast<float>(size) * 256.0f;
   float t;
@@ -62,7 +65,7 @@ int BilinearCoordinate(Address mode, float u, int size) {
   } else {
     t = ClampLikeSse(u * scale - 128.0f, -8388608.0f, 8388607.0f);
   }
-  return static_cast<int>(std::floor(t));
+  return static_cast<int>(std::lrint(t));
 }
 
 int PointIndex(Address mode, float u, int size) {
@@ -100,10 +103,12 @@ Rgb Sample(const Texture& tex, const State& st, bool linear, float u, float v) {
   return Rgb{Lerp8(r0, r1, fv), Lerp8(g0, g1, fv), Lerp8(b0, b1, fv)};
 }
 
-// round(t * d / 255) for t, d in 0..255.
-int Modulate8(int t, int d) {
-  const int x = t * d + 128;
-  return (x + (x >> 8)) >> 8;
+// The texel t (0..255) times the diffuse channel d (0..255 as interpolated,
+// not yet rounded), scaled back to 0..255: the float (t * d) * (1 / 255)
+// rounded to nearest, ties to even. Rounding d first and then the product
+// would round twice and drift up to a step from the exact t * d / 255.
+int Modulate(int t, float d) {
+  return static_cast<int>(std::lrint(static_cast<float>(t) * d * (1.0f / 255.0f)));
 }
 
 bool Passes(Compare f, uint32_t value, uint32_t stored) {
@@ -119,9 +124,10 @@ bool Passes(Compare f, uint32_t value, uint32_t stored) {
   }
 }
 
-int ColorChannel(float valueQ, float w) {
-  return static_cast<int>(std::lrint(ClampLikeSse(valueQ * w, 0.0f, 255.0f)));
-}
+// A diffuse channel at the pixel, 0..255, unrounded.
+float ColorChannel(float valueQ, float w) { return ClampLikeSse(valueQ * w, 0.0f, 255.0f); }
+
+int Round(float v) { return static_cast<int>(std::lrint(v)); }
 
 }  // namespace
 
@@ -169,9 +175,10 @@ void ReferenceTriangle(const Target& target, const State& st, const Texture* tex
       }
 
       const float w = 1.0f / (row[Setup::kQ] + s.dx[Setup::kQ] * fx);
-      Rgb d{ColorChannel(row[Setup::kRQ] + s.dx[Setup::kRQ] * fx, w),
-            ColorChannel(row[Setup::kGQ] + s.dx[Setup::kGQ] * fx, w),
-            ColorChannel(row[Setup::kBQ] + s.dx[Setup::kBQ] * fx, w)};
+      const float dr = ColorChannel(row[Setup::kRQ] + s.dx[Setup::kRQ] * fx, w);
+      const float dg = ColorChannel(row[Setup::kGQ] + s.dx[Setup::kGQ] * fx, w);
+      const float db = ColorChannel(row[Setup::kBQ] + s.dx[Setup::kBQ] * fx, w);
+      const Rgb d{Round(dr), Round(dg), Round(db)};
       Rgb out = d;
       if (combine) {
         Rgb t{255, 255, 255};
@@ -183,13 +190,13 @@ void ReferenceTriangle(const Target& target, const State& st, const Texture* tex
         switch (st.colorOp) {
           case ColorOp::Texture: out = t; break;
           case ColorOp::Modulate:
-            out = Rgb{Modulate8(t.r, d.r), Modulate8(t.g, d.g), Modulate8(t.b, d.b)};
+            out = Rgb{Modulate(t.r, dr), Modulate(t.g, dg), Modulate(t.b, db)};
             break;
           case ColorOp::Modulate2x:
           case ColorOp::Modulate4x: {
             const int k = st.colorOp == ColorOp::Modulate2x ? 2 : 4;
-            auto m = [k](int a, int b) { const int x = Modulate8(a, b) * k; return x > 255 ? 255 : x; };
-            out = Rgb{m(t.r, d.r), m(t.g, d.g), m(t.b, d.b)};
+            auto m = [k](int a, float b) { const int x = Modulate(a, b) * k; return x > 255 ? 255 : x; };
+            out = Rgb{m(t.r, dr), m(t.g, dg), m(t.b, db)};
             break;
           }
           case ColorOp::Add: {
