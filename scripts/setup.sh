@@ -12,6 +12,7 @@ packages=(
   fonts-wine ffmpeg lame help2man dpkg-dev
   xvfb xauth xdotool x11-utils imagemagick
   g++-mingw-w64-x86-64
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -36,6 +36,11 @@ void SetAudioClock(AudioClock clock);
 // BASS_Init may be called again afterwards. main() calls it before returning.
 void AudioShutdown();
 
+// Stops and frees one stream, as the library's stream free call does; false
+// for a handle that names no stream. For programs that open many streams in
+// one output's lifetime (the fuzz target); the demo never frees its stream.
+bool AudioFreeStream(uint32_t handle);
+
 // True when the output is the silent clock (device -2, or no sound device).
 bool AudioIsSilent();
 

@@ -335,6 +335,13 @@ void AudioShutdown() {
   s.error = kAudioOk;
 }
 
+bool AudioFreeStream(uint32_t handle) {
+  State& s = state();
+  // The callback mixes under the same lock, so the stream is never freed under it.
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.streams.erase(handle) > 0;
+}
+
 bool AudioIsSilent() {
   State& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
