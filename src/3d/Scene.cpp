@@ -727,7 +727,7 @@ void Scene::importStream() {
   // 8: post-load preparation.
   buildFrameSpans();
   resolveReferences();
-  if (!checkMorphPartners()) {
+  if (!checkMorphPartners() || !checkWork()) {
     clear();
     return;
   }

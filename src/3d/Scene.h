@@ -179,6 +179,18 @@ struct Array {
 class Scene {
  public:
   static const int32_t kMaxObjectKeys = SceneFormat::kMaxObjectKeys;  // size of keyFrames
+  // Bounds on the work a file can ask for; the default content needs about a
+  // thousandth of each (5,760 corner-light evaluations and 6,323 faces plus
+  // vertices in its busiest frame, 72,480 at load).
+  // Corner-light evaluations of one frame: every key of the frame that shows
+  // a mesh without its own placement relights it, 3 x faces x lights.
+  static const uint64_t kMaxFrameLighting = 10000000;
+  // Faces plus vertices one frame projects: per key its mesh's faces and its
+  // vertex list (rigid) or morph list (morph).
+  static const uint64_t kMaxFrameGeometry = 10000000;
+  // Corner-light evaluations of the lighting at load: 3 x faces of the placed
+  // meshes x lights.
+  static const uint64_t kMaxLoadLighting = 100000000;
 
   uint32_t frameCount;       // animation frames
   uint32_t maxVertexCount;   // largest VertexList count, morph lists included
@@ -226,7 +238,10 @@ class Scene {
   // vertex or UV indices outside their lists; a rigid key whose mesh has faces
   // but no vertex list; a morph list shorter than its mesh's faces need or than
   // its next key's, or a next key that is not a morph key; fewer cameras than
-  // frames. A record cut by the end of the file is dropped (and the file
+  // frames; a frame whose lighting or geometry work exceeds kMaxFrameLighting
+  // or kMaxFrameGeometry, or load-time lighting beyond kMaxLoadLighting (the
+  // work grows with the product of counts, so a small file could otherwise
+  // ask for minutes per frame). A record cut by the end of the file is dropped (and the file
   // refused if something refers to it). A Scene imports one file only.
   void importFile(const char* fileName);
   // Reads the header and the records from `stream`, closes and releases it, and
@@ -296,6 +311,7 @@ class Scene {
   bool checkAndStore(void* record, uint8_t type);
   bool validate();
   bool checkMorphPartners();
+  bool checkWork();
   void clear();
 };
 

@@ -1,6 +1,6 @@
 // Post-load preparation: from the raw records of the file to the form the
 // player reads every frame. Runs once, after the record stream, in this order:
-// validate, buildFrameSpans, resolveReferences, (morph partner check), release
+// validate, buildFrameSpans, resolveReferences, (morph partner and work checks), release
 // the record table, bakeCameraSpace, frameDuration, computeMeshGeometry,
 // computeStaticLighting.
 #include <math.h>
@@ -162,6 +162,69 @@ bool Scene::checkMorphPartners() {
       refuse(st.keyRefs[j].self,
              "morph vertex list %d has %d vertices, that of the next key %d only %d", st.keyRefs[j].morph,
              key->morphVertices->count, st.keyRefs[k].self, next->morphVertices->count);
+      return false;
+    }
+  }
+  return true;
+}
+
+namespace {
+
+// 3 x faces x lights, or limit + 1 when that is above `limit` (faces and lights
+// are below 2^31, so their product fits 64 bits; three times it might not).
+uint64_t CornerLightWork(uint64_t faces, uint64_t lights, uint64_t limit) {
+  const uint64_t pairs = faces * lights;
+  return pairs > limit / 3 ? limit + 1 : 3 * pairs;
+}
+
+}  // namespace
+
+// The work the player and the lighting at load will do, against the limits.
+// Each sum is checked after every term, so it stops at most one term (below
+// 2^33) past its limit and never wraps.
+bool Scene::checkWork() {
+  // Lights that do work: the player skips disabled ones, AddLight those with a
+  // mode other than 0.
+  uint64_t activeLights = 0;
+  for (int32_t l = 0; l < lights.count; ++l)
+    activeLights += lights.items[l]->enabled != 0 && lights.items[l]->mode == 0;
+  // Without camera keys the player leaves the per-frame lighting out.
+  const bool relit = cameras.count > 0;
+  for (uint32_t f = 0; f < frameCount; ++f) {
+    const FrameSpan& span = frameSpans[f];
+    uint64_t lighting = 0, geometry = 0;
+    for (int32_t i = span.firstKey; i < span.firstKey + span.keyCount; ++i) {
+      const Key* key = keys.items[i];
+      const Mesh* mesh = key->mesh;
+      const uint64_t faces = static_cast<uint64_t>(mesh->faceCount);
+      const VertexList* list = key->kind == 2 ? key->morphVertices : mesh->vertexList;
+      geometry += faces + (list != nullptr ? static_cast<uint64_t>(list->count) : 0);
+      if (key->kind == 1 && mesh->hasMatrix == 0 && relit)
+        lighting += CornerLightWork(faces, activeLights, kMaxFrameLighting);
+      if (lighting > kMaxFrameLighting) {
+        refuse(ImportState::kNoRecord,
+               "frame %u needs more than %llu corner-light evaluations (%d keys, %llu lights), the limit per frame",
+               f, static_cast<unsigned long long>(kMaxFrameLighting), span.keyCount,
+               static_cast<unsigned long long>(activeLights));
+        return false;
+      }
+      if (geometry > kMaxFrameGeometry) {
+        refuse(ImportState::kNoRecord,
+               "frame %u projects more than %llu faces and vertices (%d keys), the limit per frame", f,
+               static_cast<unsigned long long>(kMaxFrameGeometry), span.keyCount);
+        return false;
+      }
+    }
+  }
+  uint64_t loadLighting = 0;
+  for (int32_t i = 0; i < meshes.count; ++i) {
+    const Mesh* mesh = meshes.items[i];
+    if (mesh->hasMatrix != 1 || mesh->vertexList == nullptr) continue;
+    loadLighting += CornerLightWork(static_cast<uint64_t>(mesh->faceCount), activeLights, kMaxLoadLighting);
+    if (loadLighting > kMaxLoadLighting) {
+      refuse(ImportState::kNoRecord,
+             "lighting the placed meshes needs more than %llu corner-light evaluations (%llu lights), the limit",
+             static_cast<unsigned long long>(kMaxLoadLighting), static_cast<unsigned long long>(activeLights));
       return false;
     }
   }

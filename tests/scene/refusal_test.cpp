@@ -302,6 +302,62 @@ TEST(Refusal, MoreThanAMillionObjectKeys) {
   ExpectRefused(r, "record index " + std::to_string(100 + n - 1) + ": more than 1000000 object keys");
 }
 
+TEST(Refusal, WorkBeyondTheLimitsPerFrameAndAtLoad) {
+  // Frame 0 shows a mesh of `faces` faces over `vertices` vertices with `keys`
+  // rigid keys, lit by `lights` lights; a placed mesh is lit once at load
+  // instead of per key. Frame 1 holds nothing.
+  struct Case {
+    int faces, vertices, keys, lights;
+    bool placed;
+    const char* problem;  // null: playable
+  } cases[] = {
+      // 3 x 1000 x 10 x 333 = 9,990,000 corner-light evaluations, just below the limit.
+      {1000, 3, 333, 10, false, nullptr},
+      {1000, 3, 334, 10, false, "frame 0 needs more than 10000000 corner-light evaluations (334 keys, 10 lights)"},
+      // The campaign's shape: a small file asking for 2.4 x 10^10 per frame.
+      {4000, 3, 2000, 1000, false, "frame 0 needs more than 10000000 corner-light evaluations (2000 keys, 1000 lights)"},
+      // Placed: the keys cost nothing per frame, the lighting at load does
+      // (3 x 10000 x 3334 = 100,020,000).
+      {10000, 3, 1, 3334, true, "lighting the placed meshes needs more than 100000000 corner-light evaluations (3334 lights)"},
+      // Unlit, a big vertex list drawn by many keys: 200 x (1 + 50000) faces and vertices.
+      {1, 50000, 199, 0, false, nullptr},
+      {1, 50000, 200, 0, false, "frame 0 projects more than 10000000 faces and vertices (200 keys)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.problem ? c.problem : "playable");
+    vef::SceneWriter w;
+    vef::VertexListRecord list;
+    list.positions.assign(c.vertices, {{0, 0, 0}});
+    list.positions[1] = {{1, 0, 0}};
+    list.positions[2] = {{0, 1, 0}};
+    const int32_t l = w.addVertexList(list);
+    vef::MeshRecord mesh;
+    mesh.faces.assign(c.faces, {{0, 1, 2}});
+    mesh.vertexList = l;
+    mesh.material = w.addMaterial(vef::MaterialRecord{});
+    if (c.placed) mesh.placement = vef::MatrixBlock::Translation(0, 0, -5);
+    const int32_t m = w.addMesh(mesh);
+    for (int i = 0; i < c.lights; ++i) w.addLight(vef::LightRecord{});
+    for (int f = 0; f < 2; ++f) {
+      vef::KeyRecord cam;
+      cam.camera = true;
+      cam.frame = f;
+      w.addKey(cam);
+    }
+    for (int k = 0; k < c.keys; ++k) {
+      vef::KeyRecord key = ObjectKey(0, m);
+      key.noMatrix = c.placed;
+      w.addKey(key);
+    }
+    Imported r = ImportBytes(w.bytes());
+    if (c.problem == nullptr) {
+      EXPECT_TRUE(r.scene->isPlayable()) << r.scene->refusalReason();
+    } else {
+      ExpectRefused(r, c.problem);
+    }
+  }
+}
+
 // A file cut inside a record drops that record; the file is refused only when
 // something needed is lost.
 TEST(Truncation, EveryLengthOfTheSample) {
