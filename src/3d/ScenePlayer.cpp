@@ -41,6 +41,18 @@ inline void TransformPoint(const Matrix& m, const Vec3& p, float& x, float& y, f
   z = p.x * m.r0.z + p.y * m.r1.z + p.z * m.r2.z + m.t.z;
 }
 
+// True when a corner has a finite view-space position but no finite screen
+// position (x, y or rhw infinite or NaN).
+inline bool HasUnprojectableCorner(const ClipVertex* v) {
+  for (int j = 0; j < 3; ++j) {
+    const ClipVertex& c = v[j];
+    if (isfinite(c.vx) && isfinite(c.vy) && isfinite(c.vz) &&
+        !(isfinite(c.tl.x) && isfinite(c.tl.y) && isfinite(c.tl.rhw)))
+      return true;
+  }
+  return false;
+}
+
 inline Vec3 Blend3(const Vec3& x, float a, const Vec3& y, float b) {
   return Vec3{a * x.x + b * y.x, a * x.y + b * y.y, a * x.z + b * y.z};
 }
@@ -247,6 +259,16 @@ void ScenePlayer::DrawRigidKey(const Key& key, const Sample& sample, const Matri
       corner.tl.diffuse = CornerDiffuse(face.cornerColor[j]);
     }
     // No clipping or back-face test here: the device clips and culls.
+    if (HasUnprojectableCorner(triangle)) {
+      // A corner on the eye plane (or so close to it that 1 / z overflows)
+      // has no finite screen position, and the device cannot take it back to
+      // clip space: it would drop the whole triangle, its visible part too.
+      // Such a triangle is cut at the near plane here, where its view-space
+      // corners are still exact, as the device would have cut it.
+      ClipVertex clipped[4];
+      EmitPolygon(clipped, ClipPolygon(triangle, 3, clipped, planes[kNear]));
+      continue;
+    }
     EmitPolygon(triangle, 3);
   }
 }

@@ -405,3 +405,47 @@ TEST(Player, ARefusedSceneNeverReachesThePipeline) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Player, ARigidCornerOnTheEyePlaneIsCutAtTheNearPlaneOthersGoToTheDeviceAsTheyAre) {
+  // Corner 0 at view z = 10 - zOffset, corners 1 and 2 at view z = 10.
+  struct Case {
+    float zOffset;
+    int triangles;     // drawn
+    bool nearClipped;  // cut here (every corner at or beyond the near plane)
+  } cases[] = {
+      {10.0f, 2, true},    // exactly on the eye plane: no finite screen position
+      {10.5f, 1, false},   // behind the viewer: finite, the device clips it
+      {9.95f, 1, false},   // nearer than the near plane but in front: the device clips it
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.zOffset);
+    SceneSpec spec;
+    spec.placed = true;
+    spec.positions = {{{0, 0, c.zOffset}}, {{1, 0, 0}}, {{0, 1, 0}}};
+    Stage stage(Build(spec).bytes());
+    stage.Render(0);
+    RecordingRenderer& r = stage.renderer;
+    ASSERT_EQ(r.draws.size(), 1u);
+    const std::vector<TLVertex>& v = r.draws[0].vertices;
+    ASSERT_EQ(v.size(), 3u * c.triangles);
+    for (const TLVertex& t : v) {
+      EXPECT_TRUE(std::isfinite(t.x) && std::isfinite(t.y) && std::isfinite(t.z) && std::isfinite(t.rhw));
+      if (c.nearClipped) {
+        EXPECT_GE(t.z, -1e-6f);
+        EXPECT_GT(t.rhw, 0.0f);
+      }
+    }
+    if (c.nearClipped) {
+      // The far corners are kept as projected; the cut ends lie on the near plane.
+      int onNear = 0;
+      for (const TLVertex& t : v) onNear += std::fabs(t.rhw - 10.0f) < 1e-3f;
+      EXPECT_GE(onNear, 2);
+    } else {
+      EXPECT_FLOAT_EQ(v[0].rhw, 1.0f / (10.0f - c.zOffset));
+    }
+  }
+}
+
+}  // namespace
