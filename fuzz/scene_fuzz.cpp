@@ -81,8 +81,8 @@ class CheckingRenderer : public Renderer {
   void ClearFrame(uint32_t, float) override {}
 };
 
-// Triangles a frame may draw at most: one per rigid face, a fan of four per
-// clipped morph face. Also tells whether the frame holds morph keys only.
+// Triangles a frame may draw at most: one per rigid face (two when the player
+// cut it at the near plane), a fan of four per clipped morph face. Also tells whether the frame holds morph keys only.
 long long FrameBound(const Scene& scene, const ScenePlayer& player, uint32_t time, bool* morphOnly) {
   *morphOnly = false;
   const ScenePlayer::Sample sample = player.SampleTime(time);
@@ -92,7 +92,7 @@ long long FrameBound(const Scene& scene, const ScenePlayer& player, uint32_t tim
   bool allMorph = span.keyCount > 0;
   for (int32_t i = span.firstKey; i < span.firstKey + span.keyCount; ++i) {
     const Key& key = *scene.keys.items[i];
-    bound += (key.kind == 2 ? 4LL : 1LL) * key.mesh->faceCount;
+    bound += (key.kind == 2 ? 4LL : 2LL) * key.mesh->faceCount;
     allMorph = allMorph && key.kind == 2;
   }
   *morphOnly = allMorph;

@@ -11,7 +11,9 @@
 #ifndef STANDIN_FAULTS_H
 #define STANDIN_FAULTS_H
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "../win32/types.h"
 
@@ -26,6 +28,12 @@ void ResetFaults();
 
 // Number of calls of `operation` since the last ResetFaults (faulted ones included).
 int CallCount(std::string_view operation);
+
+// While on, every call of an operation is recorded, in order, faulted ones
+// included: a clean run's list is the set of calls a fault sweep fails one by
+// one. ResetFaults empties the list but leaves recording on or off.
+void RecordCalls(bool on);
+std::vector<std::string> RecordedCalls();
 
 // For the stand-in's entry points: counts the call; returns true and sets *code
 // when an armed fault fires for it.

@@ -17,6 +17,8 @@ struct Operation {
 struct Registry {
   std::mutex mutex;
   std::map<std::string, Operation, std::less<>> operations;
+  bool recording = false;
+  std::vector<std::string> recorded;  // operation of every call while recording
 };
 
 Registry& registry() {
@@ -43,6 +45,19 @@ void ResetFaults() {
   Registry& r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
   for (auto& entry : r.operations) entry.second = Operation{};
+  r.recorded.clear();
+}
+
+void RecordCalls(bool on) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  r.recording = on;
+}
+
+std::vector<std::string> RecordedCalls() {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  return r.recorded;
 }
 
 int CallCount(std::string_view operation) {
@@ -57,6 +72,7 @@ bool TakeFault(std::string_view operation, HRESULT* code) {
   std::lock_guard<std::mutex> lock(r.mutex);
   Operation& op = find(r, operation);
   ++op.calls;
+  if (r.recording) r.recorded.emplace_back(operation);
   for (auto it = op.armed.begin(); it != op.armed.end(); ++it) {
     if (it->first == op.calls) {
       if (code != nullptr) *code = it->second;
