@@ -241,8 +241,9 @@ class Scene {
   // frames; a frame whose lighting or geometry work exceeds kMaxFrameLighting
   // or kMaxFrameGeometry, or load-time lighting beyond kMaxLoadLighting (the
   // work grows with the product of counts, so a small file could otherwise
-  // ask for minutes per frame). A record cut by the end of the file is dropped (and the file
-  // refused if something refers to it). A Scene imports one file only.
+  // ask for minutes per frame). A record cut by the end of the file is
+  // dropped (and the file refused if something refers to it). A Scene imports
+  // one file only.
   void importFile(const char* fileName);
   // Reads the header and the records from `stream`, closes and releases it, and
   // runs the post-load preparation. `stream` must be open for binary reading.

@@ -258,7 +258,8 @@ void ScenePlayer::DrawRigidKey(const Key& key, const Sample& sample, const Matri
       }
       corner.tl.diffuse = CornerDiffuse(face.cornerColor[j]);
     }
-    // No clipping or back-face test here: the device clips and culls.
+    // No clipping or back-face test here: the device clips and culls, with
+    // one exception.
     if (HasUnprojectableCorner(triangle)) {
       // A corner on the eye plane (or so close to it that 1 / z overflows)
       // has no finite screen position, and the device cannot take it back to
