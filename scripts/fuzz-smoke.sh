@@ -7,14 +7,15 @@
 #
 #   scripts/fuzz-smoke.sh [NAME...]     NAME: scene device mp3 stream (default: all)
 #   FUZZ_SECONDS=60                     time per target
-#   FUZZ_TIMEOUT=10                     seconds one input may take
+#   FUZZ_TIMEOUT=30                     seconds one input may take (inputs take well under
+#                                       one; the margin is for a loaded machine)
 #
 # Replay a finding: build-fuzz/fuzz/NAME_fuzz FILE
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${FUZZ_SECONDS:-60}"
-timeout="${FUZZ_TIMEOUT:-10}"
+timeout="${FUZZ_TIMEOUT:-30}"
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then targets=(scene device mp3 stream); fi
 
