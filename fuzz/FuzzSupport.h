@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include <sanitizer/common_interface_defs.h>
+
 namespace fuzz {
 
 // A per-process scratch file for readers that take a path. The name is fixed
@@ -38,9 +40,11 @@ class ScratchFile {
 };
 
 // Stops the run with a message: libFuzzer reports the abort as a crash and
-// keeps the input.
+// keeps the input. The message goes through the sanitizer's report channel,
+// which stays open when the run closes the target's standard error.
 [[noreturn]] inline void Fail(const char* what) {
-  fprintf(stderr, "fuzz check failed: %s\n", what);
+  std::string message = std::string("fuzz check failed: ") + what;
+  __sanitizer_report_error_summary(message.c_str());
   abort();
 }
 
