@@ -5,7 +5,7 @@
 # time-out fails the run; the reproducer is kept in build-fuzz/findings/ and
 # printed as hex and base64 so the log alone is enough to replay it.
 #
-#   scripts/fuzz-smoke.sh [NAME...]     NAME: scene device mp3 stream (default: all)
+#   scripts/fuzz-smoke.sh [NAME...]     NAME: scene device mp3 stream gltf (default: all)
 #   FUZZ_SECONDS=60                     time per target
 #   FUZZ_TIMEOUT=30                     seconds one input may take (inputs take well under
 #                                       one; the margin is for a loaded machine)
@@ -17,7 +17,7 @@ cd "$(dirname "$0")/.."
 seconds="${FUZZ_SECONDS:-60}"
 timeout="${FUZZ_TIMEOUT:-30}"
 targets=("$@")
-if [ ${#targets[@]} -eq 0 ]; then targets=(scene device mp3 stream); fi
+if [ ${#targets[@]} -eq 0 ]; then targets=(scene device mp3 stream gltf); fi
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
