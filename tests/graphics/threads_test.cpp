@@ -2,30 +2,11 @@
 // stream's first frame (kept in the repository) at 1, 2, 3 and 8 threads.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
+#include "CountingNew.h"  // this test program counts every operator new
 #include "StreamReplay.h"
-
-// This test program counts every operator new (for the steady-state check below).
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"  // every new here is malloc
-namespace {
-std::atomic<long> gAllocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-  gAllocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
