@@ -1,7 +1,6 @@
 // Render allocates nothing: this test program counts every operator new.
 #include <gtest/gtest.h>
 
-
 #include "CountingNew.h"
 #include "PipelineStage.h"
 
