@@ -1,6 +1,7 @@
 // The rasterizer's kernels against each other and against the recorded streams.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -143,18 +144,48 @@ TEST(Raster, MeshCoversEveryPixelOnce) {
   }
 }
 
+// Positions are snapped to 1/256 pixel, ties to even, before coverage: a right
+// edge 1/512 past the centres of column 5 snaps back onto them (not covered,
+// as a right edge), one 3/512 past snaps to 1/128 past (covered).
 TEST(Raster, RectangleCoversItsPixelsOnly) {
-  Buffers b(8, 8);
-  b.Clear();
-  State st = BaseState(8, 8);
-  st.colorOp = ColorOp::Diffuse;
-  const Vertex v[6] = {{0, 0, 0.5f, 1, 0xFFFFFF, 0, 0}, {5, 0, 0.5f, 1, 0xFFFFFF, 0, 0}, {5, 5, 0.5f, 1, 0xFFFFFF, 0, 0},
-                       {0, 0, 0.5f, 1, 0xFFFFFF, 0, 0}, {5, 5, 0.5f, 1, 0xFFFFFF, 0, 0}, {0, 5, 0.5f, 1, 0xFFFFFF, 0, 0}};
-  Stats s;
-  DrawTriangleList(b.target(), st, nullptr, v, 6, &s);
-  EXPECT_EQ(s.covered, 25u);
-  for (int y = 0; y < 8; ++y) {
-    for (int x = 0; x < 8; ++x) EXPECT_EQ(b.color[y * 8 + x] != 0, x < 5 && y < 5) << x << "," << y;
+  for (const auto& [right, columns] : {std::pair{5.0f, 5}, {5.0f + 1.0f / 512, 5}, {5.0f + 3.0f / 512, 6}}) {
+    Buffers b(8, 8);
+    b.Clear();
+    State st = BaseState(8, 8);
+    st.colorOp = ColorOp::Diffuse;
+    const float r = right;
+    const Vertex v[6] = {{0, 0, 0.5f, 1, 0xFFFFFF, 0, 0}, {r, 0, 0.5f, 1, 0xFFFFFF, 0, 0}, {r, 5, 0.5f, 1, 0xFFFFFF, 0, 0},
+                         {0, 0, 0.5f, 1, 0xFFFFFF, 0, 0}, {r, 5, 0.5f, 1, 0xFFFFFF, 0, 0}, {0, 5, 0.5f, 1, 0xFFFFFF, 0, 0}};
+    Stats s;
+    DrawTriangleList(b.target(), st, nullptr, v, 6, &s);
+    EXPECT_EQ(s.covered, 5u * columns) << "right edge " << r;
+    for (int y = 0; y < 8; ++y) {
+      for (int x = 0; x < 8; ++x) EXPECT_EQ(b.color[y * 8 + x] != 0, x < columns && y < 5) << x << "," << y;
+    }
+  }
+}
+
+// A sliver straight in float (its vertices on one line) but not once snapped
+// covers the centres on its left edge, (1, 1) to (10, 10). It has no float
+// plane, so it is shaded from its snapped shape: the depth there runs from
+// 0.25 to 0.75 along the sliver, never the 0 of a broken plane that would
+// hide everything drawn later.
+TEST(Raster, SliverStraightOnlyInFloatIsShadedFromItsSnappedShape) {
+  for (Kernel k : {Kernel::Auto, Kernel::Reference}) {
+    Buffers b(24, 24);
+    b.Clear();
+    State st = BaseState(24, 24);
+    st.colorOp = ColorOp::Diffuse;
+    const Vertex v[3] = {{0, 0, 0.25f, 1, 0xFFFFFF, 0, 0}, {10.001f, 10, 0.5f, 1, 0xFFFFFF, 0, 0},
+                         {20.002f, 20, 0.75f, 1, 0xFFFFFF, 0, 0}};
+    Stats s;
+    DrawTriangleList(b.target(), st, nullptr, v, 3, &s, k);
+    EXPECT_EQ(s.covered, 10u) << "kernel " << static_cast<int>(k);
+    for (int i = 1; i <= 10; ++i) {
+      const uint16_t z = b.depth[i * 24 + i];
+      EXPECT_EQ(b.color[i * 24 + i], 0xFFFF) << i;
+      EXPECT_NEAR(z, (0.25 + 0.025 * i) * 65535, 2.0) << "kernel " << static_cast<int>(k) << " at " << i;
+    }
   }
 }
 
@@ -269,7 +300,7 @@ TEST(Raster, FilteredAndModulatedChannelsRoundOnce) {
 // benchmark reads the whole streams), drawn as the benchmark draws them.
 class Streams : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(Streams, CoverageMatchesTheRecordedCount) {
+TEST_P(Streams, CoverageIsExactForTheSnappedTriangles) {
   const std::string path = std::string(DEMO_SOURCE_DIR) + "/tests/data/streams/" + GetParam();
   TriangleStream ts;
   std::string error;
@@ -298,8 +329,10 @@ TEST_P(Streams, CoverageMatchesTheRecordedCount) {
   // pixels), to keep the test quick.
   bool comparing = true;
   Stats sr;
+  int wrongTriangles = 0;
   for (size_t i = 0; i < frame.triangles.size(); ++i) {
     const StreamTriangle& t = frame.triangles[i];
+    const uint64_t before = all.covered;
     DrawTriangleList(fast.target(), st, &textures[t.texture], t.v, 3, &all);
     if (comparing) {
       DrawTriangleList(ref.target(), st, &textures[t.texture], t.v, 3, &sr, Kernel::Reference);
@@ -311,11 +344,48 @@ TEST_P(Streams, CoverageMatchesTheRecordedCount) {
         EXPECT_EQ(diff, 0);
       }
     }
+    // The triangle's pixel centres counted afresh: each vertex snapped to
+    // 1/256 pixel (nearest, ties to even), the stream's culling on the snapped
+    // winding, and per pixel the three edge functions in integers, a centre on
+    // an edge going to a left or flat top edge.
+    int64_t x[3], y[3];
+    for (int k = 0; k < 3; ++k) {
+      x[k] = std::llrint(static_cast<double>(t.v[k].x) * 256.0);
+      y[k] = std::llrint(static_cast<double>(t.v[k].y) * 256.0);
+    }
+    const int64_t area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
+    uint64_t expected = 0;
+    if (area != 0 && !(ts.cull == 1 && area > 0) && !(ts.cull == 2 && area < 0)) {
+      const int64_t sign = area > 0 ? 1 : -1;
+      const int64_t left = std::max<int64_t>(0, (std::min({x[0], x[1], x[2]}) + 255) / 256);
+      const int64_t right = std::min<int64_t>(ts.width - 1, std::max({x[0], x[1], x[2]}) / 256);
+      const int64_t top = std::max<int64_t>(0, (std::min({y[0], y[1], y[2]}) + 255) / 256);
+      const int64_t bottom = std::min<int64_t>(ts.height - 1, std::max({y[0], y[1], y[2]}) / 256);
+      for (int64_t py = top; py <= bottom; ++py) {
+        for (int64_t px = left; px <= right; ++px) {
+          bool inside = true;
+          for (int k = 0; k < 3 && inside; ++k) {
+            // Edge k to k + 1 turned so that the interior lies to its right
+            // (y down): a left edge runs up, a flat top edge runs right.
+            const int64_t dx = (x[(k + 1) % 3] - x[k]) * sign, dy = (y[(k + 1) % 3] - y[k]) * sign;
+            const int64_t e = dx * (py * 256 - y[k]) - dy * (px * 256 - x[k]);
+            inside = e > 0 || (e == 0 && (dy < 0 || (dy == 0 && dx > 0)));
+          }
+          expected += inside;
+        }
+      }
+    }
+    wrongTriangles += all.covered - before != expected;
   }
-  // The recorded count is that of the exact triangles; snapping to 1/65536
-  // pixel may move a pixel centre lying within that distance of an edge.
+  EXPECT_EQ(wrongTriangles, 0);
+  // The recorded count is that of the unsnapped triangles (an exact count in
+  // double gives it to the pixel). Snapping moves 273, 127 and 190 centres of
+  // frame 0 in or out on small, large and mixed, for net differences of -1,
+  // +5 and -2; in or out being a matter of chance, the net difference is of
+  // the order of the square root of the moves (at most 17): 32 is about twice
+  // that, while any other pixel-centre or fill convention is off by hundreds.
   const int64_t delta = static_cast<int64_t>(all.covered) - static_cast<int64_t>(frame.covered);
-  EXPECT_LE(std::llabs(delta), 4) << "covered " << all.covered << ", recorded " << frame.covered;
+  EXPECT_LE(std::llabs(delta), 32) << "covered " << all.covered << ", recorded " << frame.covered;
 }
 
 INSTANTIATE_TEST_SUITE_P(Recorded, Streams, ::testing::Values("small.trs", "large.trs", "mixed.trs"));

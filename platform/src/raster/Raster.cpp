@@ -28,11 +28,15 @@ struct ClipVertex {
   float u, v;
 };
 
-// Vertex positions are snapped to 1/65536 pixel: for screen coordinates that
-// keeps practically every bit of a float, so coverage is that of the exact
-// triangle. Edge values stay within 64 bits for coordinates in kCoordinateMin..Max.
-constexpr int kSubpixelBits = 16;
-constexpr float kSubpixel = 65536.0f;
+// Vertex positions are snapped to 1/256 pixel, the precision other Direct3D
+// implementations and GPUs rasterize with (8 sub-pixel bits), so an edge pixel
+// goes to the same triangle as there. Coverage is then exact for the snapped
+// triangle. With coordinates clamped to kCoordinateMin..Max (a span below
+// 2^15 pixels) a snapped coordinate or difference is below 2^23 in magnitude,
+// ex and ey below 2^31, e0 below 2^47, and an edge value anywhere in a
+// bounding box (at most 2^15 pixels across) below 2^48: far inside 64 bits.
+constexpr int kSubpixelBits = 8;
+constexpr float kSubpixel = 256.0f;
 constexpr float kCoordinateMin = -8192.0f, kCoordinateMax = 16384.0f;
 
 struct Scissor {
@@ -146,13 +150,26 @@ class TriangleSink {
       s.ey[i] = dx * (1 << kSubpixelBits);
     }
 
-    // Attribute planes over the snapped positions.
-    const float x0 = static_cast<float>(X[0]) / kSubpixel, y0 = static_cast<float>(Y[0]) / kSubpixel;
-    const float dx1 = static_cast<float>(X[1] - X[0]) / kSubpixel;
-    const float dy1 = static_cast<float>(Y[1] - Y[0]) / kSubpixel;
-    const float dx2 = static_cast<float>(X[2] - X[0]) / kSubpixel;
-    const float dy2 = static_cast<float>(Y[2] - Y[0]) / kSubpixel;
-    const float inv = 1.0f / (dx1 * dy2 - dx2 * dy1);
+    // Attribute planes through the unsnapped positions: snapping decides which
+    // pixels a triangle covers, not the values it shows there. On the recorded
+    // streams this agrees with other implementations 5 to 10 dB better than
+    // planes through the snapped positions. A float triangle that is degenerate
+    // or winds the other way than its snapped self (a sliver within 1/256 pixel
+    // of a line) takes the snapped positions instead, whose area is exact and
+    // nonzero, so the planes stay finite.
+    float x0 = a.x, y0 = a.y;
+    float dx1 = b.x - a.x, dy1 = b.y - a.y, dx2 = c.x - a.x, dy2 = c.y - a.y;
+    const float det = dx1 * dy2 - dx2 * dy1;
+    float inv = 1.0f / det;
+    if (!(det > 0.0f) || !std::isfinite(inv)) {
+      x0 = static_cast<float>(X[0]) / kSubpixel;
+      y0 = static_cast<float>(Y[0]) / kSubpixel;
+      dx1 = static_cast<float>(X[1] - X[0]) / kSubpixel;
+      dy1 = static_cast<float>(Y[1] - Y[0]) / kSubpixel;
+      dx2 = static_cast<float>(X[2] - X[0]) / kSubpixel;
+      dy2 = static_cast<float>(Y[2] - Y[0]) / kSubpixel;
+      inv = static_cast<float>(static_cast<double>(kSubpixel) * kSubpixel / static_cast<double>(area));
+    }
     float attr[3][Setup::kPlanes];
     ScreenVertex* sv[3] = {&a, &b, &c};
     for (int i = 0; i < 3; ++i) {

@@ -3,10 +3,17 @@
 // Conventions (those of Direct3D 7 for pre-transformed vertices):
 // - Screen x grows right, y grows down. Pixel centres lie at integer
 //   coordinates: pixel (x, y) is covered when the point (x, y) is inside.
-// - Vertex positions are snapped to 1/65536 pixel. Coverage follows the top-left
-//   rule: a pixel centre exactly on an edge belongs to the triangle for which
-//   that edge is a left edge or a flat top edge, so triangles sharing an edge
-//   never share a pixel and never leave a gap.
+// - Vertex positions are snapped to 1/256 pixel (x * 256 rounded to the
+//   nearest integer, ties to even), the 8 sub-pixel bits other Direct3D
+//   implementations and GPUs rasterize with, so edge pixels fall as they do
+//   there. Coverage is exact for the snapped triangle: the edge functions, the
+//   winding (culling) and the bounding box are computed on the snapped
+//   integers. A pixel centre exactly on an edge belongs to the triangle for
+//   which that edge is a left edge or a flat top edge, so triangles sharing an
+//   edge never share a pixel and never leave a gap.
+// - The attribute planes below (depth, rhw and the perspective-divided values)
+//   go through the unsnapped positions; only a triangle whose float area is
+//   zero or of the other sign than its snapped one takes the snapped positions.
 // - A vertex's clip-space w is 1 / rhw. Texture coordinates and the diffuse
 //   colour are interpolated perspective-correctly (value * rhw and rhw are
 //   linear in screen space); depth z is linear in screen space.
@@ -255,7 +262,7 @@ class SpanWalker {
     for (Edge& e : edges_) {
       e.q += e.dq * rows;
       if (e.kind != kConstant) {
-        const int64_t r = e.r + e.dr * rows;  // below 2^62: dr < m < 2^47, rows < 2^15
+        const int64_t r = e.r + e.dr * rows;  // below 2^47: r < m, dr < m < 2^31, rows < 2^15
         e.q += r / e.m;
         e.r = r % e.m;
       }

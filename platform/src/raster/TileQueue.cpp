@@ -50,7 +50,8 @@ void TileQueue::Bin(uint32_t command, const Clip& box) {
 // A triangle goes only to the tiles of its bounding box that it may cover: a
 // tile is skipped when one edge function is negative at the tile's corner
 // where that function is largest (then it is negative over the whole tile).
-// Edge values stay below 2^59: |ex|, |ey| < 2^47 and offsets below 2^11 pixels.
+// Edge values stay below 2^48: |e0| < 2^47, |ex|, |ey| < 2^31 and offsets
+// below 2^15 pixels.
 void TileQueue::BinTriangle(uint32_t command, const Setup& s) {
   const int tx0 = s.minX / kTileSize, tx1 = s.maxX / kTileSize;
   const int ty0 = s.minY / kTileSize, ty1 = s.maxY / kTileSize;
