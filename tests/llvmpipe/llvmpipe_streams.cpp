@@ -43,13 +43,14 @@
 
 namespace {
 
-// Where our pictures stand against llvmpipe's today (44.8, 55.4 and 51.1 dB on
-// small, large and mixed). With both drawing the same arithmetic (texel
-// weights rounded to 1/256, colour rounded once after modulation), nearly all
-// of what remains (98 to 99.5 % of the squared error) is a few hundred edge
-// pixels: llvmpipe snaps vertices to 1/256 pixel for coverage, our device to
-// 1/65536, so thin and small triangles cover slightly different pixels.
-constexpr double kMinPsnr = 44.5;  // dB
+// Where our pictures stand against llvmpipe's today: 67.2, 61.8 and 62.5 dB on
+// small, large and mixed. Both draw the same arithmetic (texel weights rounded
+// to 1/256, colour rounded once after modulation) and snap vertices to 1/256
+// pixel for coverage, with attributes interpolated from the unsnapped
+// positions. What remains: 130 to 330 pixels of 480,000 differ, nearly all by
+// one step, and 1 to 4 pixels per frame (a depth near-tie or an edge pixel)
+// differ wholly and carry most of the squared error.
+constexpr double kMinPsnr = 55.0;  // dB
 constexpr double kMaxBias = 0.05;  // mean signed difference per channel, 0..255 scale
 
 struct GlVertex {
