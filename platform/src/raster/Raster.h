@@ -42,7 +42,8 @@
 //   dithering.
 //
 // Two kernels draw the same pictures: a plain per-pixel reference that handles
-// every supported state and format, and an AVX2 kernel for the states the demo
+// every supported state and format, and an AVX2 kernel (with an AVX-512 build
+// that draws sixteen pixels a step) for the states the demo
 // uses (RGB565 target, 16-bit depth, LESSEQUAL, diffuse or texture x diffuse,
 // wrap addressing, RGB565 texture). Both evaluate the same float expressions
 // in the same order, so their pictures are bit-identical.
