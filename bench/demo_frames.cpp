@@ -25,6 +25,7 @@
 #include "MainWindow.h"
 #include "SceneGen.h"
 #include "SceneWriter.h"
+#include "standin/debuglog.h"
 #include "standin/host.h"
 
 namespace {
@@ -83,6 +84,7 @@ int main(int argc, char** argv) {
   }
   setenv("SDL_VIDEODRIVER", "dummy", 1);
   setenv("SDL_AUDIODRIVER", "dummy", 1);
+  standin::SetDebugOutput(-1);  // the demo's debug log would drown the figures
 
   demogen::Timeline timeline;  // the default, full piece
   vef::SceneWriter writer;
