@@ -1,9 +1,16 @@
-// Drawing spread over threads. Draw calls and clears are queued: each
-// triangle is set up once, on the caller's thread, and binned into the
-// screen tiles its bounding box touches. Finish draws every tile on one
-// thread, the tile's commands in submission order, so each pixel sees the same
-// operations in the same order as on one thread: the pictures are identical
-// whatever the thread count. Kernels never touch a pixel outside their tile.
+// Drawing spread over threads. Draw calls and clears are only recorded: the
+// vertices are copied into the queue, so the caller may reuse its buffer at
+// once. Finish does the work on every thread in two phases:
+//  1. The recorded sequence is cut, in order, into chunks of about
+//     kChunkTriangles triangles. Each thread takes whole chunks, sets their
+//     triangles up and bins them (and the chunk's clears) into the chunk's own
+//     per-tile lists, so setup is spread over the threads too.
+//  2. Each screen tile is drawn by one thread, walking the chunks in order, so
+//     every pixel sees the same operations in the same order as on one thread:
+//     the pictures are identical whatever the thread count. Kernels never touch
+//     a pixel outside their tile. Tiles are taken costliest first (by the
+//     pixels their triangles' boxes cover), so no thread is left with a big
+//     tile at the end while the others idle.
 //
 // The queue keeps its memory from frame to frame (no allocation once the
 // largest frame has been seen) and starts its worker threads on the first
@@ -28,6 +35,11 @@ int ThreadCountFromEnvironment();
 class TileQueue {
  public:
   static constexpr int kTileSize = 128;  // pixels, square: few enough to split little, enough to share
+  // Triangles per chunk (before clipping): enough that taking a chunk costs
+  // nothing beside its setup, few enough that the threads end phase 1 together.
+  static constexpr uint32_t kChunkTriangles = 256;
+  // Vertices the queue holds at most; a call beyond that finishes the queue first.
+  static constexpr size_t kMaxVertices = size_t{1} << 22;
 
   explicit TileQueue(int threads);  // 2 or more
   ~TileQueue();
@@ -35,9 +47,9 @@ class TileQueue {
   TileQueue& operator=(const TileQueue&) = delete;
 
   int Threads() const { return threads_; }
-  bool Empty() const { return commands_ == 0; }
+  bool Empty() const { return segments_.empty(); }
 
-  // As DrawTriangleList (Kernel::Auto); the vertices are read before it returns.
+  // As DrawTriangleList (Kernel::Auto); the vertices are copied before it returns.
   void Draw(const Target& target, const State& state, const Texture* texture,
             const Vertex* vertices, size_t count);
   // As FillColor and/or FillDepth on [x0, x1) x [y0, y1).
@@ -54,33 +66,66 @@ class TileQueue {
     uint32_t argb;
     float z;
   };
-  // A tile's command: a triangle (index into setups_) or, with kClearBit, a clear.
+  // A run of one draw call's triangles, or (with kClearBit) a clear.
+  struct Segment {
+    uint32_t command;  // index into plans_, or kClearBit | index into clears_
+    uint32_t first;    // vertex index into vertices_
+    uint32_t count;    // vertices, a multiple of 3
+  };
   static constexpr uint32_t kClearBit = 0x80000000u;
+  // A tile's entry in a chunk's list: a setup of the chunk or, with
+  // kClearBit, a clear.
+  struct Hit {
+    uint32_t tile, item;
+  };
+  // Phase 1's output for one chunk, written by one thread, read by all in phase 2.
+  struct Chunk {
+    std::vector<Setup> setups;
+    std::vector<uint32_t> setupPlan;  // the plan of each setup
+    std::vector<Hit> hits;            // in submission order, before grouping
+    std::vector<uint32_t> items;      // grouped by tile, each group in submission order
+    std::vector<uint32_t> start;      // tile t's items are [start[t], start[t + 1])
+    std::vector<uint32_t> cost;       // per tile: estimated pixels
+  };
 
-  void Bin(uint32_t command, const Clip& box);
-  void BinTriangle(uint32_t command, const Setup& setup);
+  void AddSegment(uint32_t command, uint32_t first, uint32_t count, uint32_t weight);
+  void CloseChunk();
+  void Track(int width, int height);
+  void SetUpChunk(size_t index);
+  void BinTriangle(Chunk& chunk, uint32_t item, const Setup& setup) const;
+  void BinRect(Chunk& chunk, uint32_t item, const Clip& box) const;
+  void OrderTiles();
   void DrawTile(int tile);
+  void Work();
   void Worker();
-  void Resize(int width, int height);
 
   const int threads_;
   int width_ = 0, height_ = 0;  // the area the tiles cover, pixels
   int tilesX_ = 0, tilesY_ = 0;
-  std::vector<std::vector<uint32_t>> bins_;  // per tile, in submission order
-  std::vector<DrawPlan> plans_;
-  std::vector<Setup> setups_;
-  std::vector<uint32_t> setupPlan_;  // the plan of each setup
-  std::vector<ClearCommand> clears_;
-  size_t commands_ = 0;
 
-  // The pool: workers wait for a new generation, draw tiles until none is
-  // left, then report back.
+  // The recording.
+  std::vector<Vertex> vertices_;
+  std::vector<DrawPlan> plans_;
+  std::vector<ClearCommand> clears_;
+  std::vector<Segment> segments_;
+  std::vector<uint32_t> chunkEnds_;  // chunk i's segments end at chunkEnds_[i]
+  uint32_t openWeight_ = 0;          // triangles in the chunk being filled
+
+  // Finish's work.
+  std::vector<Chunk> chunks_;    // the first chunkEnds_.size() are this frame's
+  std::vector<int> tileOrder_;   // costliest first
+  std::vector<uint64_t> tileCost_;
+
+  // The pool: workers wait for a new generation, set up chunks until none is
+  // left, wait for every chunk, draw tiles until none is left, then report back.
   std::vector<std::thread> workers_;
   std::mutex mutex_;
-  std::condition_variable wake_, done_;
+  std::condition_variable wake_, done_, binned_;
   uint64_t generation_ = 0;
-  int busy_ = 0;  // workers still drawing this generation
+  int busy_ = 0;         // workers still in this generation
+  bool allBinned_ = false;  // phase 1 is over
   bool stop_ = false;
+  std::atomic<size_t> nextChunk_{0}, chunksDone_{0};
   std::atomic<int> nextTile_{0};
 };
 
