@@ -92,12 +92,13 @@ void TileQueue::Clear(const Target& target, int x0, int y0, int x1, int y1, bool
 // A clear goes to every tile of its rectangle, costed at an eighth of its pixels
 // there (a fill is several times faster per pixel than a triangle).
 void TileQueue::BinRect(Chunk& chunk, uint32_t item, const Clip& box) const {
-  const int tx0 = box.x0 / kTileSize, tx1 = box.x1 / kTileSize;
-  const int ty0 = box.y0 / kTileSize, ty1 = box.y1 / kTileSize;
+  const int shift = tileShift_, size = 1 << shift;
+  const int tx0 = box.x0 >> shift, tx1 = box.x1 >> shift;
+  const int ty0 = box.y0 >> shift, ty1 = box.y1 >> shift;
   for (int ty = ty0; ty <= ty1; ++ty) {
-    const int h = std::min(ty * kTileSize + kTileSize - 1, box.y1) - std::max(ty * kTileSize, box.y0) + 1;
+    const int h = std::min(ty * size + size - 1, box.y1) - std::max(ty * size, box.y0) + 1;
     for (int tx = tx0; tx <= tx1; ++tx) {
-      const int w = std::min(tx * kTileSize + kTileSize - 1, box.x1) - std::max(tx * kTileSize, box.x0) + 1;
+      const int w = std::min(tx * size + size - 1, box.x1) - std::max(tx * size, box.x0) + 1;
       const uint32_t tile = static_cast<uint32_t>(ty * tilesX_ + tx);
       chunk.hits.push_back(Hit{tile, item});
       chunk.cost[tile] += static_cast<uint32_t>(w * h) / 8;
@@ -113,8 +114,9 @@ void TileQueue::BinRect(Chunk& chunk, uint32_t item, const Clip& box) const {
 // A tile's cost is half the box's pixels in it (a triangle fills about half
 // its box) plus a fixed 32 for the triangle's own overhead.
 void TileQueue::BinTriangle(Chunk& chunk, uint32_t item, const Setup& s) const {
-  const int tx0 = s.minX / kTileSize, tx1 = s.maxX / kTileSize;
-  const int ty0 = s.minY / kTileSize, ty1 = s.maxY / kTileSize;
+  const int shift = tileShift_, size = 1 << shift;
+  const int tx0 = s.minX >> shift, tx1 = s.maxX >> shift;
+  const int ty0 = s.minY >> shift, ty1 = s.maxY >> shift;
   if (tx0 == tx1 && ty0 == ty1) {
     const uint32_t tile = static_cast<uint32_t>(ty0 * tilesX_ + tx0);
     chunk.hits.push_back(Hit{tile, item});
@@ -122,11 +124,11 @@ void TileQueue::BinTriangle(Chunk& chunk, uint32_t item, const Setup& s) const {
     return;
   }
   for (int ty = ty0; ty <= ty1; ++ty) {
-    const int64_t y0 = std::max(ty * kTileSize, s.minY) - s.minY;
-    const int64_t y1 = std::min(ty * kTileSize + kTileSize - 1, s.maxY) - s.minY;
+    const int64_t y0 = std::max(ty * size, s.minY) - s.minY;
+    const int64_t y1 = std::min(ty * size + size - 1, s.maxY) - s.minY;
     for (int tx = tx0; tx <= tx1; ++tx) {
-      const int64_t x0 = std::max(tx * kTileSize, s.minX) - s.minX;
-      const int64_t x1 = std::min(tx * kTileSize + kTileSize - 1, s.maxX) - s.minX;
+      const int64_t x0 = std::max(tx * size, s.minX) - s.minX;
+      const int64_t x1 = std::min(tx * size + size - 1, s.maxX) - s.minX;
       bool touched = true;
       for (int e = 0; e < 3 && touched; ++e) {
         const int64_t best = s.e0[e] + s.ex[e] * (s.ex[e] > 0 ? x1 : x0) + s.ey[e] * (s.ey[e] > 0 ? y1 : y0);
@@ -201,14 +203,21 @@ void TileQueue::OrderTiles() {
 }
 
 void TileQueue::DrawTile(int tile) {
+  const int size = 1 << tileShift_;
   const int tx = tile % tilesX_, ty = tile / tilesX_;
-  const Clip area{tx * kTileSize, ty * kTileSize, tx * kTileSize + kTileSize - 1,
-                  ty * kTileSize + kTileSize - 1};
+  const Clip area{tx * size, ty * size, tx * size + size - 1, ty * size + size - 1};
   uint64_t covered = 0;
   for (size_t c = 0; c < chunkEnds_.size(); ++c) {
     const Chunk& chunk = chunks_[c];
-    for (uint32_t i = chunk.start[tile]; i < chunk.start[tile + 1]; ++i) {
+    const uint32_t end = chunk.start[tile + 1];
+    for (uint32_t i = chunk.start[tile]; i < end; ++i) {
       const uint32_t item = chunk.items[i];
+      // The setups were mostly written by another core: ask for the next one
+      // while this one is drawn.
+      if (i + 1 < end && !(chunk.items[i + 1] & kClearBit)) {
+        const char* next = reinterpret_cast<const char*>(&chunk.setups[chunk.items[i + 1]]);
+        for (size_t b = 0; b < sizeof(Setup); b += 64) __builtin_prefetch(next + b);
+      }
       if (item & kClearBit) {
         const ClearCommand& k = clears_[item & ~kClearBit];
         const int x0 = std::max(k.rect.x0, area.x0), y0 = std::max(k.rect.y0, area.y0);
@@ -267,8 +276,12 @@ void TileQueue::Worker() {
 void TileQueue::Finish() {
   if (segments_.empty()) return;
   CloseChunk();
-  tilesX_ = (width_ + kTileSize - 1) / kTileSize;
-  tilesY_ = (height_ + kTileSize - 1) / kTileSize;
+  for (tileShift_ = kMaxTileShift;; --tileShift_) {
+    const int size = 1 << tileShift_;
+    tilesX_ = (width_ + size - 1) / size;
+    tilesY_ = (height_ + size - 1) / size;
+    if (tileShift_ == kMinTileShift || tilesX_ * tilesY_ >= kTilesPerThread * threads_) break;
+  }
   if (chunks_.size() < chunkEnds_.size()) chunks_.resize(chunkEnds_.size());
   if (workers_.empty()) {
     for (int i = 1; i < threads_; ++i) workers_.emplace_back([this] { Worker(); });
