@@ -44,8 +44,9 @@ class TileQueue {
   // Triangles per chunk (before clipping): enough that taking a chunk costs
   // nothing beside its setup, few enough that the threads end phase 1 together.
   static constexpr uint32_t kChunkTriangles = 256;
-  // Vertices the queue holds at most; a call beyond that finishes the queue first.
-  static constexpr size_t kMaxVertices = size_t{1} << 22;
+  // Vertices the queue holds at most (28 MB; a demo frame has tens of
+  // thousands): a call that does not fit finishes the queue first.
+  static constexpr size_t kMaxVertices = size_t{1} << 20;
 
   explicit TileQueue(int threads);  // 2 or more
   ~TileQueue();
