@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "SurfaceDesc.h"
 #include "standin/faults.h"
 
 namespace {
@@ -51,12 +52,7 @@ class Input {
   size_t pos_ = 0;
 };
 
-DDSURFACEDESC2 Desc() {
-  DDSURFACEDESC2 d;
-  memset(&d, 0, sizeof d);
-  d.dwSize = sizeof d;
-  return d;
-}
+using surface_desc::Desc;
 
 // The render states a program may set; others are refused or not read.
 const D3DRENDERSTATETYPE kStates[] = {
@@ -78,27 +74,9 @@ struct Device {
     if (DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&dd), IID_IDirectDraw7, nullptr) != DD_OK)
       return false;
     if (dd->SetCooperativeLevel(nullptr, DDSCL_NORMAL) != DD_OK) return false;
-    DDSURFACEDESC2 d = Desc();
-    d.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-    d.dwWidth = kWidth;
-    d.dwHeight = kHeight;
-    d.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE;
-    d.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
-    d.ddpfPixelFormat.dwFlags = DDPF_RGB;
-    d.ddpfPixelFormat.dwRGBBitCount = 16;
-    d.ddpfPixelFormat.dwRBitMask = 0xF800;
-    d.ddpfPixelFormat.dwGBitMask = 0x07E0;
-    d.ddpfPixelFormat.dwBBitMask = 0x001F;
+    DDSURFACEDESC2 d = surface_desc::Rgb565Target(kWidth, kHeight);
     if (dd->CreateSurface(&d, &target, nullptr) != DD_OK) return false;
-    DDSURFACEDESC2 z = Desc();
-    z.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-    z.dwWidth = kWidth;
-    z.dwHeight = kHeight;
-    z.ddsCaps.dwCaps = DDSCAPS_ZBUFFER | DDSCAPS_SYSTEMMEMORY;
-    z.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
-    z.ddpfPixelFormat.dwFlags = DDPF_ZBUFFER;
-    z.ddpfPixelFormat.dwZBufferBitDepth = 16;
-    z.ddpfPixelFormat.dwZBitMask = 0xFFFF;
+    DDSURFACEDESC2 z = surface_desc::ZBuffer16(kWidth, kHeight, DDSCAPS_SYSTEMMEMORY);
     if (dd->CreateSurface(&z, &zbuffer, nullptr) != DD_OK) return false;
     if (target->AddAttachedSurface(zbuffer) != DD_OK) return false;
     DDSURFACEDESC2 t = Desc();

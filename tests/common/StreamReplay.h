@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "SurfaceDesc.h"
 #include "raster/TriangleStream.h"
 
 namespace stream_replay {
@@ -75,27 +76,9 @@ class Replay {
     HRESULT hr;
     if (FAILED(hr = DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&dd_), IID_IDirectDraw7, nullptr))) return fail("DirectDrawCreateEx", hr);
     if (FAILED(hr = dd_->SetCooperativeLevel(nullptr, DDSCL_NORMAL))) return fail("SetCooperativeLevel", hr);
-    DDSURFACEDESC2 d;
-    std::memset(&d, 0, sizeof d);
-    d.dwSize = sizeof d;
-    d.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-    d.dwWidth = stream_.width;
-    d.dwHeight = stream_.height;
-    d.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE;
-    d.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
-    d.ddpfPixelFormat.dwFlags = DDPF_RGB;
-    d.ddpfPixelFormat.dwRGBBitCount = 16;
-    d.ddpfPixelFormat.dwRBitMask = 0xF800;
-    d.ddpfPixelFormat.dwGBitMask = 0x07E0;
-    d.ddpfPixelFormat.dwBBitMask = 0x001F;
+    DDSURFACEDESC2 d = surface_desc::Rgb565Target(stream_.width, stream_.height);
     if (FAILED(hr = dd_->CreateSurface(&d, &target_, nullptr))) return fail("render target", hr);
-    DDSURFACEDESC2 z = d;
-    z.ddsCaps.dwCaps = DDSCAPS_ZBUFFER | DDSCAPS_VIDEOMEMORY;
-    std::memset(&z.ddpfPixelFormat, 0, sizeof z.ddpfPixelFormat);
-    z.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
-    z.ddpfPixelFormat.dwFlags = DDPF_ZBUFFER;
-    z.ddpfPixelFormat.dwZBufferBitDepth = 16;
-    z.ddpfPixelFormat.dwZBitMask = 0xFFFF;
+    DDSURFACEDESC2 z = surface_desc::ZBuffer16(stream_.width, stream_.height, DDSCAPS_VIDEOMEMORY);
     if (FAILED(hr = dd_->CreateSurface(&z, &zbuffer_, nullptr))) return fail("z-buffer", hr);
     if (FAILED(hr = target_->AddAttachedSurface(zbuffer_))) return fail("AddAttachedSurface", hr);
     if (FAILED(hr = dd_->QueryInterface(IID_IDirect3D7, reinterpret_cast<void**>(&d3d_)))) return fail("IDirect3D7", hr);

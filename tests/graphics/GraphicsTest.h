@@ -9,26 +9,13 @@
 #include <cstring>
 #include <vector>
 
+#include "SurfaceDesc.h"
 #include "standin/faults.h"
 
 namespace graphics_test {
 
-inline DDSURFACEDESC2 Desc() {
-  DDSURFACEDESC2 d;
-  std::memset(&d, 0, sizeof d);
-  d.dwSize = sizeof d;
-  return d;
-}
-
-inline DDPIXELFORMAT D16() {
-  DDPIXELFORMAT f;
-  std::memset(&f, 0, sizeof f);
-  f.dwSize = sizeof f;
-  f.dwFlags = DDPF_ZBUFFER;
-  f.dwZBufferBitDepth = 16;
-  f.dwZBitMask = 0xFFFF;
-  return f;
-}
+using surface_desc::D16;
+using surface_desc::Desc;
 
 inline D3DTLVERTEX V(float x, float y, float z, float rhw, D3DCOLOR c, float u = 0, float v = 0) {
   return D3DTLVERTEX{x, y, z, rhw, c, 0, u, v};
@@ -53,24 +40,9 @@ class DeviceTest : public ::testing::Test {
     standin::ResetFaults();
     ASSERT_EQ(DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&dd_), IID_IDirectDraw7, nullptr), DD_OK);
     ASSERT_EQ(dd_->SetCooperativeLevel(nullptr, DDSCL_NORMAL), DD_OK);
-    DDSURFACEDESC2 d = Desc();
-    d.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-    d.dwWidth = width;
-    d.dwHeight = height;
-    d.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE;
-    d.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
-    d.ddpfPixelFormat.dwFlags = DDPF_RGB;
-    d.ddpfPixelFormat.dwRGBBitCount = 16;
-    d.ddpfPixelFormat.dwRBitMask = 0xF800;
-    d.ddpfPixelFormat.dwGBitMask = 0x07E0;
-    d.ddpfPixelFormat.dwBBitMask = 0x001F;
+    DDSURFACEDESC2 d = surface_desc::Rgb565Target(width, height);
     ASSERT_EQ(dd_->CreateSurface(&d, &target_, nullptr), DD_OK);
-    DDSURFACEDESC2 z = Desc();
-    z.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-    z.dwWidth = width;
-    z.dwHeight = height;
-    z.ddsCaps.dwCaps = DDSCAPS_ZBUFFER | DDSCAPS_SYSTEMMEMORY;
-    z.ddpfPixelFormat = D16();
+    DDSURFACEDESC2 z = surface_desc::ZBuffer16(width, height, DDSCAPS_SYSTEMMEMORY);
     ASSERT_EQ(dd_->CreateSurface(&z, &zbuffer_, nullptr), DD_OK);
     ASSERT_EQ(target_->AddAttachedSurface(zbuffer_), DD_OK);
     ASSERT_EQ(dd_->QueryInterface(IID_IDirect3D7, reinterpret_cast<void**>(&d3d_)), DD_OK);

@@ -9,7 +9,9 @@
 #pragma GCC target("avx2,avx512f,avx512vl,avx512bw,avx512dq")
 // GCC 12 reports the deliberately undefined pass-through operand inside its
 // own AVX-512 intrinsic headers as maybe uninitialized.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 
 #include <algorithm>
