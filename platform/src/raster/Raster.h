@@ -235,75 +235,86 @@ bool FastSupported(const Target& target, const State& state, const Texture* text
 // Walks a triangle's rows from minY down, giving each row's covered pixels
 // exactly from the edge functions: each edge's boundary x is kept as a
 // quotient and remainder that step by fixed amounts per row, so the whole
-// triangle costs one division per edge.
+// triangle costs one division per edge. A horizontal edge bounds the rows
+// instead (Rows). Stepping a row takes no branch but the empty-row test: the
+// carries are data, not control flow.
 class SpanWalker {
  public:
-  explicit SpanWalker(const Setup& s) : minX_(s.minX), width_(s.maxX - s.minX) {
+  explicit SpanWalker(const Setup& s) : minX_(s.minX), width_(s.maxX - s.minX), rows_{0, s.maxY - s.minY} {
+    int lower = 0, upper = 0;
     for (int i = 0; i < 3; ++i) {
-      Edge& e = edges_[i];
       const int64_t ex = s.ex[i];
       if (ex > 0) {
         // Left boundary: the first k with e0 + ex * k >= 0 is ceil(-e0 / ex).
-        e.kind = kLower;
-        Init(&e, -s.e0[i], -s.ey[i], ex);
+        Init(&lower_[lower++], -s.e0[i], -s.ey[i], ex);
       } else if (ex < 0) {
         // Right boundary: the last k with e0 + ex * k >= 0 is floor(e0 / -ex).
-        e.kind = kUpper;
-        Init(&e, s.e0[i], s.ey[i], -ex);
+        Init(&upper_[upper++], s.e0[i], s.ey[i], -ex);
       } else {
-        e.kind = kConstant;  // horizontal edge: the whole row is in or out
-        e.q = s.e0[i];
-        e.dq = s.ey[i];
+        // Horizontal: rows k with e0 + ey * k >= 0.
+        const int64_t e0 = s.e0[i], ey = s.ey[i];
+        int64_t q, r;
+        if (ey > 0) {
+          FloorDivide(-e0, ey, &q, &r);
+          rows_.first = std::max(rows_.first, q + (r != 0 ? 1 : 0));
+        } else if (ey < 0) {
+          FloorDivide(e0, -ey, &q, &r);
+          rows_.last = std::min(rows_.last, q);
+        } else if (e0 < 0) {
+          rows_.last = -1;
+        }
       }
     }
+    // The edges of a triangle with area never run all one way, so two slots of
+    // each kind suffice; a spare slot never bounds anything.
+    for (; lower < 2; ++lower) lower_[lower] = Edge{-kFar, 0, 0, 0, 1};
+    for (; upper < 2; ++upper) upper_[upper] = Edge{kFar, 0, 0, 0, 1};
   }
+
+  // The rows that can hold covered pixels, as offsets from minY; none when last < first.
+  struct RowRange {
+    int64_t first, last;
+  };
+  RowRange Rows() const { return rows_; }
 
   // Skips `rows` rows (0 or more).
   void Skip(int64_t rows) {
-    for (Edge& e : edges_) {
-      e.q += e.dq * rows;
-      if (e.kind != kConstant) {
-        const int64_t r = e.r + e.dr * rows;  // below 2^47: r < m, dr < m < 2^31, rows < 2^15
-        e.q += r / e.m;
-        e.r = r % e.m;
-      }
+    for (Edge* e : {&lower_[0], &lower_[1], &upper_[0], &upper_[1]}) {
+      e->q += e->dq * rows;
+      const int64_t r = e->r + e->dr * rows;  // below 2^47: r < m, dr < m < 2^31, rows < 2^15
+      e->q += r / e->m;
+      e->r = r % e->m;
     }
   }
 
   // The next row's covered pixels [*x0, *x1]; false when it has none.
   bool Next(int* x0, int* x1) {
-    int64_t lo = 0, hi = width_;
-    bool empty = false;
-    for (Edge& e : edges_) {
-      switch (e.kind) {
-        case kLower: lo = std::max(lo, e.q + (e.r != 0 ? 1 : 0)); break;
-        case kUpper: hi = std::min(hi, e.q); break;
-        default: empty = empty || e.q < 0; break;
-      }
-      // Step to the next row.
-      e.q += e.dq;
-      if (e.kind != kConstant) {
-        e.r += e.dr;
-        if (e.r >= e.m) {
-          e.r -= e.m;
-          e.q += 1;
-        }
-      }
-    }
-    if (empty || lo > hi) return false;
+    const int64_t lo = std::max(std::max(Ceiling(lower_[0]), Ceiling(lower_[1])), int64_t{0});
+    const int64_t hi = std::min(std::min(upper_[0].q, upper_[1].q), width_);
+    Step(&lower_[0]);
+    Step(&lower_[1]);
+    Step(&upper_[0]);
+    Step(&upper_[1]);
+    if (lo > hi) return false;
     *x0 = minX_ + static_cast<int>(lo);
     *x1 = minX_ + static_cast<int>(hi);
     return true;
   }
 
  private:
-  enum Kind { kLower, kUpper, kConstant };
+  static constexpr int64_t kFar = int64_t{1} << 62;
   struct Edge {
-    Kind kind;
     int64_t q, r;    // value = q * m + r, 0 <= r < m
     int64_t dq, dr;  // per-row step, the same split
     int64_t m;
   };
+  static int64_t Ceiling(const Edge& e) { return e.q + (e.r != 0 ? 1 : 0); }
+  static void Step(Edge* e) {
+    const int64_t r = e->r + e->dr;
+    const bool carry = r >= e->m;
+    e->r = r - (carry ? e->m : 0);
+    e->q += e->dq + (carry ? 1 : 0);
+  }
   static void FloorDivide(int64_t n, int64_t m, int64_t* q, int64_t* r) {
     int64_t d = n / m;
     if (n % m != 0 && n < 0) d -= 1;
@@ -318,7 +329,8 @@ class SpanWalker {
 
   int minX_;
   int64_t width_;
-  Edge edges_[3];
+  RowRange rows_;
+  Edge lower_[2], upper_[2];
 };
 bool CpuHasAvx2();
 bool CpuHasAvx512();  // F, VL, BW and DQ
