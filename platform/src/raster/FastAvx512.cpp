@@ -8,9 +8,10 @@
 #pragma GCC push_options
 #pragma GCC target("avx2,avx512f,avx512vl,avx512bw,avx512dq")
 // GCC 12 reports the deliberately undefined pass-through operand inside its
-// own AVX-512 intrinsic headers as maybe uninitialized.
+// own AVX-512 intrinsic headers as (maybe) uninitialized.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 #include <immintrin.h>
 
