@@ -220,7 +220,8 @@ bool CpuHasAvx2() {
 
 bool CpuHasAvx512() {
   static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-                          __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq");
+                          __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq") &&
+                          __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vnni");
   return has;
 }
 

@@ -333,7 +333,7 @@ class SpanWalker {
   Edge lower_[2], upper_[2];
 };
 bool CpuHasAvx2();
-bool CpuHasAvx512();  // F, VL, BW and DQ
+bool CpuHasAvx512();  // F, VL, BW, DQ, VBMI and VNNI
 void FastTriangleAvx2(const Target& target, const State& state, const Texture* texture,
                       const Setup& setup, const Clip& clip, uint64_t* covered);
 void FastTriangleAvx512(const Target& target, const State& state, const Texture* texture,
