@@ -310,10 +310,13 @@ class SpanWalker {
   };
   static int64_t Ceiling(const Edge& e) { return e.q + (e.r != 0 ? 1 : 0); }
   static void Step(Edge* e) {
-    const int64_t r = e->r + e->dr;
-    const bool carry = r >= e->m;
-    e->r = r - (carry ? e->m : 0);
-    e->q += e->dq + (carry ? 1 : 0);
+    // r + dr - m is negative exactly when there is no carry: its sign spread
+    // over the word (0 or -1) undoes the subtraction and the carry, with no
+    // comparison the compiler could turn into an unpredictable branch.
+    const int64_t t = e->r + e->dr - e->m;
+    const int64_t noCarry = t >> 63;
+    e->r = t + (e->m & noCarry);
+    e->q += e->dq + 1 + noCarry;
   }
   static void FloorDivide(int64_t n, int64_t m, int64_t* q, int64_t* r) {
     int64_t d = n / m;
