@@ -83,12 +83,7 @@ class DirectDrawTest : public ::testing::Test {
   }
 
   IDirectDrawSurface7* MakeZBuffer(int w, int h) {
-    DDSURFACEDESC2 d = Desc();
-    d.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-    d.dwWidth = w;
-    d.dwHeight = h;
-    d.ddsCaps.dwCaps = DDSCAPS_ZBUFFER | DDSCAPS_VIDEOMEMORY;
-    d.ddpfPixelFormat = D16();
+    DDSURFACEDESC2 d = surface_desc::ZBuffer16(w, h, DDSCAPS_VIDEOMEMORY);
     IDirectDrawSurface7* s = nullptr;
     EXPECT_EQ(dd_->CreateSurface(&d, &s, nullptr), DD_OK);
     return s;
