@@ -28,8 +28,9 @@ inline DDPIXELFORMAT D16() {
   return f;
 }
 
-// A width x height offscreen RGB565 surface a Direct3D device can draw into.
-inline DDSURFACEDESC2 Rgb565Target(DWORD width, DWORD height) {
+// A width x height offscreen RGB surface a Direct3D device can draw into,
+// `bits` per pixel with the channel masks given.
+inline DDSURFACEDESC2 RgbTarget(DWORD width, DWORD height, DWORD bits, DWORD red, DWORD green, DWORD blue) {
   DDSURFACEDESC2 d = Desc();
   d.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
   d.dwWidth = width;
@@ -37,11 +38,15 @@ inline DDSURFACEDESC2 Rgb565Target(DWORD width, DWORD height) {
   d.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE;
   d.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
   d.ddpfPixelFormat.dwFlags = DDPF_RGB;
-  d.ddpfPixelFormat.dwRGBBitCount = 16;
-  d.ddpfPixelFormat.dwRBitMask = 0xF800;
-  d.ddpfPixelFormat.dwGBitMask = 0x07E0;
-  d.ddpfPixelFormat.dwBBitMask = 0x001F;
+  d.ddpfPixelFormat.dwRGBBitCount = bits;
+  d.ddpfPixelFormat.dwRBitMask = red;
+  d.ddpfPixelFormat.dwGBitMask = green;
+  d.ddpfPixelFormat.dwBBitMask = blue;
   return d;
+}
+
+inline DDSURFACEDESC2 Rgb565Target(DWORD width, DWORD height) {
+  return RgbTarget(width, height, 16, 0xF800, 0x07E0, 0x001F);
 }
 
 // A width x height 16-bit z-buffer in `memory` (DDSCAPS_SYSTEMMEMORY or DDSCAPS_VIDEOMEMORY).

@@ -302,16 +302,7 @@ TEST_F(DevicePixels, BadCallsFailCleanly) {
 TEST_F(DevicePixels, OtherTargetAndDepthFormats) {
   ASSERT_EQ(DirectDrawCreateEx(nullptr, reinterpret_cast<void**>(&dd_), IID_IDirectDraw7, nullptr), DD_OK);
   ASSERT_EQ(dd_->SetCooperativeLevel(nullptr, DDSCL_NORMAL), DD_OK);
-  DDSURFACEDESC2 d = Desc();
-  d.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-  d.dwWidth = d.dwHeight = 4;
-  d.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE;
-  d.ddpfPixelFormat.dwSize = sizeof(DDPIXELFORMAT);
-  d.ddpfPixelFormat.dwFlags = DDPF_RGB;
-  d.ddpfPixelFormat.dwRGBBitCount = 32;
-  d.ddpfPixelFormat.dwRBitMask = 0xFF0000;
-  d.ddpfPixelFormat.dwGBitMask = 0x00FF00;
-  d.ddpfPixelFormat.dwBBitMask = 0x0000FF;
+  DDSURFACEDESC2 d = surface_desc::RgbTarget(4, 4, 32, 0xFF0000, 0x00FF00, 0x0000FF);
   ASSERT_EQ(dd_->CreateSurface(&d, &target_, nullptr), DD_OK);
   std::vector<DDPIXELFORMAT> formats;
   ASSERT_EQ(dd_->QueryInterface(IID_IDirect3D7, reinterpret_cast<void**>(&d3d_)), DD_OK);
