@@ -4,7 +4,7 @@
 #pragma GCC optimize("fp-contract=off")
 #include "raster/Raster.h"
 
-#include <xmmintrin.h>
+#include <emmintrin.h>
 
 #include <algorithm>
 #include <cmath>
@@ -43,8 +43,15 @@ struct Scissor {
   int x0, y0, x1, y1;  // [x0, x1) x [y0, y1)
 };
 
-bool AllFinite(const Vertex& v) {
-  return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) && std::isfinite(v.rhw);
+// x, y, z and rhw of all three vertices finite: no exponent all ones.
+bool AllFinite(const Vertex* v) {
+  const __m128i exponent = _mm_set1_epi32(0x7F800000);
+  __m128i bad = _mm_setzero_si128();
+  for (int i = 0; i < 3; ++i) {
+    const __m128i bits = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&v[i].x));
+    bad = _mm_or_si128(bad, _mm_cmpeq_epi32(_mm_and_si128(bits, exponent), exponent));
+  }
+  return _mm_movemask_epi8(bad) == 0;
 }
 
 ScreenVertex ToScreen(const Vertex& v, uint32_t diffuse) {
@@ -81,13 +88,18 @@ ClipVertex Lerp(const ClipVertex& a, const ClipVertex& b, float t) {
 // Sutherland-Hodgman against one plane; `dist` >= 0 is inside.
 template <typename Dist>
 int ClipPolygon(const ClipVertex* in, int n, ClipVertex* out, Dist dist) {
+  // Each vertex's distance is taken once; the last edge closes the polygon.
   int m = 0;
+  const float first = dist(in[0]);
+  float da = first;
   for (int i = 0; i < n; ++i) {
+    const bool last = i + 1 == n;
     const ClipVertex& a = in[i];
-    const ClipVertex& b = in[(i + 1) % n];
-    const float da = dist(a), db = dist(b);
+    const ClipVertex& b = in[last ? 0 : i + 1];
+    const float db = last ? first : dist(b);
     if (da >= 0) out[m++] = a;
     if ((da >= 0) != (db >= 0)) out[m++] = Lerp(a, b, da / (da - db));
+    da = db;
   }
   return m;
 }
@@ -312,7 +324,7 @@ void SetUpTriangles(const DrawPlan& plan, const Vertex* vertices, size_t count,
 
   for (size_t t = 0; t + 3 <= count; t += 3) {
     const Vertex* tri = vertices + t;
-    if (!AllFinite(tri[0]) || !AllFinite(tri[1]) || !AllFinite(tri[2])) continue;
+    if (!AllFinite(tri)) continue;
     ScreenVertex sv[3];
     bool inside = true;
     for (int i = 0; i < 3; ++i) {
