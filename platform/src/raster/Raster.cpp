@@ -182,24 +182,35 @@ class TriangleSink {
       dy2 = static_cast<float>(Y[2] - Y[0]) / kSubpixel;
       inv = static_cast<float>(static_cast<double>(kSubpixel) * kSubpixel / static_cast<double>(area));
     }
-    float attr[3][Setup::kPlanes];
+    // The seven planes in two groups of four lanes (the last lane spare),
+    // each lane computed exactly as it would be alone.
+    __m128 attr[3][2];
     ScreenVertex* sv[3] = {&a, &b, &c};
     for (int i = 0; i < 3; ++i) {
       const ScreenVertex& p = *sv[i];
-      attr[i][Setup::kZ] = p.z;
-      attr[i][Setup::kQ] = p.q;
-      attr[i][Setup::kUQ] = p.u * p.q;
-      attr[i][Setup::kVQ] = p.v * p.q;
-      attr[i][Setup::kRQ] = p.r * p.q;
-      attr[i][Setup::kGQ] = p.g * p.q;
-      attr[i][Setup::kBQ] = p.b * p.q;
+      const __m128 q = _mm_set1_ps(p.q);
+      attr[i][0] = _mm_mul_ps(_mm_setr_ps(p.z, 1.0f, p.u, p.v), _mm_setr_ps(1.0f, p.q, p.q, p.q));
+      attr[i][1] = _mm_mul_ps(_mm_setr_ps(p.r, p.g, p.b, 0.0f), q);
     }
-    const float ox = static_cast<float>(s.minX) - x0, oy = static_cast<float>(s.minY) - y0;
-    for (int k = 0; k < Setup::kPlanes; ++k) {
-      const float d1 = attr[1][k] - attr[0][k], d2 = attr[2][k] - attr[0][k];
-      s.dx[k] = (d1 * dy2 - d2 * dy1) * inv;
-      s.dy[k] = (d2 * dx1 - d1 * dx2) * inv;
-      s.c[k] = attr[0][k] + s.dx[k] * ox + s.dy[k] * oy;
+    static_assert(Setup::kZ == 0 && Setup::kQ == 1 && Setup::kUQ == 2 && Setup::kVQ == 3 && Setup::kRQ == 4 &&
+                      Setup::kGQ == 5 && Setup::kBQ == 6 && Setup::kPlanes == 7,
+                  "the plane groups follow the plane order");
+    const __m128 vdx1 = _mm_set1_ps(dx1), vdy1 = _mm_set1_ps(dy1), vdx2 = _mm_set1_ps(dx2), vdy2 = _mm_set1_ps(dy2);
+    const __m128 vinv = _mm_set1_ps(inv);
+    const __m128 ox = _mm_set1_ps(static_cast<float>(s.minX) - x0), oy = _mm_set1_ps(static_cast<float>(s.minY) - y0);
+    for (int g = 0; g < 2; ++g) {
+      const __m128 d1 = _mm_sub_ps(attr[1][g], attr[0][g]), d2 = _mm_sub_ps(attr[2][g], attr[0][g]);
+      const __m128 dx = _mm_mul_ps(_mm_sub_ps(_mm_mul_ps(d1, vdy2), _mm_mul_ps(d2, vdy1)), vinv);
+      const __m128 dy = _mm_mul_ps(_mm_sub_ps(_mm_mul_ps(d2, vdx1), _mm_mul_ps(d1, vdx2)), vinv);
+      const __m128 c = _mm_add_ps(_mm_add_ps(attr[0][g], _mm_mul_ps(dx, ox)), _mm_mul_ps(dy, oy));
+      const size_t lanes = g == 0 ? 4 : Setup::kPlanes - 4;
+      float out[3][4];
+      _mm_storeu_ps(out[0], dx);
+      _mm_storeu_ps(out[1], dy);
+      _mm_storeu_ps(out[2], c);
+      std::memcpy(s.dx + 4 * g, out[0], lanes * sizeof(float));
+      std::memcpy(s.dy + 4 * g, out[1], lanes * sizeof(float));
+      std::memcpy(s.c + 4 * g, out[2], lanes * sizeof(float));
     }
 
     // Magnification or minification, judged per triangle from texel area against pixel area.
