@@ -392,6 +392,19 @@ void FillRow(T* p, size_t n, T v) {
   }
 }
 
+// Sets an n x rows rectangle whose rows start `pitch` bytes apart: one run
+// when the rows touch, else the first row filled and copied to the others
+// (a call per row, not one per doubling step).
+template <typename T>
+void FillRect(uint8_t* first, ptrdiff_t pitch, size_t n, int rows, T v) {
+  if (pitch == static_cast<ptrdiff_t>(n * sizeof(T))) {
+    FillRow(reinterpret_cast<T*>(first), n * static_cast<size_t>(rows), v);
+    return;
+  }
+  FillRow(reinterpret_cast<T*>(first), n, v);
+  for (int y = 1; y < rows; ++y) std::memcpy(first + y * pitch, first, n * sizeof(T));
+}
+
 }  // namespace
 
 void FillColor(const Target& target, int x0, int y0, int x1, int y1, uint32_t argb) {
@@ -400,13 +413,12 @@ void FillColor(const Target& target, int x0, int y0, int x1, int y1, uint32_t ar
   x1 = std::min(x1, target.width);
   y1 = std::min(y1, target.height);
   if (x0 >= x1 || y0 >= y1 || target.color == nullptr) return;
-  for (int y = y0; y < y1; ++y) {
-    uint8_t* row = target.color + static_cast<ptrdiff_t>(y) * target.pitch;
-    if (target.format == ColorFormat::RGB565) {
-      FillRow(reinterpret_cast<uint16_t*>(row) + x0, static_cast<size_t>(x1 - x0), ToRgb565(argb));
-    } else {
-      FillRow(reinterpret_cast<uint32_t*>(row) + x0, static_cast<size_t>(x1 - x0), argb & 0x00FFFFFFu);
-    }
+  const size_t n = static_cast<size_t>(x1 - x0);
+  uint8_t* first = target.color + static_cast<ptrdiff_t>(y0) * target.pitch;
+  if (target.format == ColorFormat::RGB565) {
+    FillRect(first + 2 * x0, target.pitch, n, y1 - y0, ToRgb565(argb));
+  } else {
+    FillRect(first + 4 * x0, target.pitch, n, y1 - y0, argb & 0x00FFFFFFu);
   }
 }
 
@@ -418,11 +430,14 @@ void FillDepth(const Target& target, int x0, int y0, int x1, int y1, float z) {
   const DepthFormat& f = target.depthFormat;
   if (x0 >= x1 || y0 >= y1 || target.depth == nullptr || f.bytes == 0) return;
   const uint32_t value = DepthValue(f, z) << f.shift;
+  if (f.bytes == 2 && f.mask == 0xFFFF) {
+    FillRect(target.depth + static_cast<ptrdiff_t>(y0) * target.depthPitch + 2 * x0, target.depthPitch,
+             static_cast<size_t>(x1 - x0), y1 - y0, static_cast<uint16_t>(value));
+    return;
+  }
   for (int y = y0; y < y1; ++y) {
     uint8_t* row = target.depth + static_cast<ptrdiff_t>(y) * target.depthPitch;
-    if (f.bytes == 2 && f.mask == 0xFFFF) {
-      FillRow(reinterpret_cast<uint16_t*>(row) + x0, static_cast<size_t>(x1 - x0), static_cast<uint16_t>(value));
-    } else if (f.bytes == 2) {
+    if (f.bytes == 2) {
       auto* p = reinterpret_cast<uint16_t*>(row);
       for (int x = x0; x < x1; ++x) p[x] = static_cast<uint16_t>((p[x] & ~f.mask) | value);
     } else {
