@@ -125,11 +125,12 @@ extern "C" BOOL WINAPI TextOutA(HDC handle, int x, int y, LPCSTR text, int lengt
   // Positions and glyphs are in text pixels; each becomes the block of device
   // pixels ScaledEdge gives (one pixel unless a capture scaled the text).
   const double scaleX = standin::g_textScaleX, scaleY = standin::g_textScaleY;
+  const bool unscaled = scaleX == 1.0 && scaleY == 1.0;
   auto put = [&](int px, int py, uint32_t value) {
-    const int x0 = std::max(0, standin::ScaledEdge(px, scaleX));
-    const int x1 = std::min(target.width, standin::ScaledEdge(px + 1, scaleX));
-    const int y0 = std::max(0, standin::ScaledEdge(py, scaleY));
-    const int y1 = std::min(target.height, standin::ScaledEdge(py + 1, scaleY));
+    const int x0 = std::max(0, unscaled ? px : standin::ScaledEdge(px, scaleX));
+    const int x1 = std::min(target.width, unscaled ? px + 1 : standin::ScaledEdge(px + 1, scaleX));
+    const int y0 = std::max(0, unscaled ? py : standin::ScaledEdge(py, scaleY));
+    const int y1 = std::min(target.height, unscaled ? py + 1 : standin::ScaledEdge(py + 1, scaleY));
     for (int dy = y0; dy < y1; ++dy) {
       uint8_t* p = target.color + static_cast<ptrdiff_t>(dy) * target.pitch + static_cast<ptrdiff_t>(x0) * bpp;
       for (int dx = x0; dx < x1; ++dx, p += bpp) {
