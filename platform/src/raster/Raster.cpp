@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace standin::raster {
 
@@ -333,17 +334,22 @@ void SetUpTriangles(const DrawPlan& plan, const Vertex* vertices, size_t count,
   const float vx1 = static_cast<float>(state.viewX + state.viewWidth);
   const float vy1 = static_cast<float>(state.viewY + state.viewHeight);
 
+  // A vertex needs no clipping when lo <= (x, y, z, rhw) <= hi and rhw > 0.
+  const float inf = std::numeric_limits<float>::infinity();
+  const __m128 lo = _mm_setr_ps(vx0, vy0, clipZ ? 0.0f : -inf, 0.0f);
+  const __m128 hi = _mm_setr_ps(vx1, vy1, clipZ ? 1.0f : inf, 1.0f / kMinClipW);
   for (size_t t = 0; t + 3 <= count; t += 3) {
     const Vertex* tri = vertices + t;
     if (!AllFinite(tri)) continue;
     ScreenVertex sv[3];
-    bool inside = true;
+    __m128 within = _mm_castsi128_ps(_mm_set1_epi32(-1)), positive = within;
     for (int i = 0; i < 3; ++i) {
       sv[i] = ToScreen(tri[i], state.flatShade ? tri[0].diffuse : tri[i].diffuse);
-      const Vertex& v = tri[i];
-      inside = inside && v.rhw > 0.0f && v.rhw <= 1.0f / kMinClipW && v.x >= vx0 && v.x <= vx1 &&
-               v.y >= vy0 && v.y <= vy1 && (!clipZ || (v.z >= 0.0f && v.z <= 1.0f));
+      const __m128 v = _mm_loadu_ps(&tri[i].x);
+      within = _mm_and_ps(within, _mm_and_ps(_mm_cmpge_ps(v, lo), _mm_cmple_ps(v, hi)));
+      positive = _mm_and_ps(positive, _mm_cmpgt_ps(v, _mm_setzero_ps()));
     }
+    const bool inside = _mm_movemask_ps(within) == 0xF && (_mm_movemask_ps(positive) & 8) != 0;
     if (inside) {
       sink.Emit(sv[0], sv[1], sv[2]);
       continue;
