@@ -35,9 +35,15 @@ void HeadlessHost::Present(HWND window, const Picture& picture, bool /*waitForVe
   const int rowBytes = picture.width * BytesPerPixel(picture.format);
   last_.resize(static_cast<size_t>(rowBytes) * static_cast<size_t>(picture.height));
   const auto* src = static_cast<const uint8_t*>(picture.pixels);
-  for (int y = 0; y < picture.height && src != nullptr; ++y) {
-    std::memcpy(last_.data() + static_cast<size_t>(y) * rowBytes,
-                src + static_cast<ptrdiff_t>(y) * picture.pitch, static_cast<size_t>(rowBytes));
+  if (src == nullptr || last_.empty()) {
+    // nothing to copy
+  } else if (picture.pitch == rowBytes) {
+    std::memcpy(last_.data(), src, last_.size());  // rows that touch: one copy
+  } else {
+    for (int y = 0; y < picture.height; ++y) {
+      std::memcpy(last_.data() + static_cast<size_t>(y) * rowBytes,
+                  src + static_cast<ptrdiff_t>(y) * picture.pitch, static_cast<size_t>(rowBytes));
+    }
   }
   lastWidth_ = picture.width;
   lastHeight_ = picture.height;
