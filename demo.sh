@@ -10,7 +10,8 @@ cd "$(dirname "$0")"
 
 scripts/setup.sh
 cmake --preset default >/dev/null
-cmake --build --preset default --target demo demogen democapture vefexport
+CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)} \
+  cmake --build --preset default --target demo demogen democapture vefexport
 
 content=build/content
 generator=build/tools/demogen/demogen

@@ -5,6 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/setup.sh
+# The presets leave the job count to the user: one job per core unless
+# CMAKE_BUILD_PARALLEL_LEVEL or CTEST_PARALLEL_LEVEL say otherwise.
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
 cmake --preset default >/dev/null
 cmake --build --preset default
 ctest --preset default

@@ -20,7 +20,7 @@ targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then targets=(scene device mp3 stream gltf); fi
 
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
+CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)} cmake --build --preset fuzz
 
 findings="build-fuzz/findings"
 mkdir -p "$findings"
