@@ -36,7 +36,7 @@ size() { retry xwininfo -id "$(window)" | awk '/Width:/ { w = $2 } /Height:/ { h
 pixel() { convert "$1" -format "%[fx:int(255*r)],%[fx:int(255*g)],%[fx:int(255*b)]" -crop "1x1+$2+$3" info:; }
 key() { retry xdotool key --window "$(window)" "$1" || retry xdotool key "$1"; sleep 0.6; }
 
-(cd "$out" && exec "$program" . still) 2>"$out/hostcheck.log" &
+(cd "$out" && exec "$program" . -- still) 2>"$out/hostcheck.log" &
 pid=$!
 for _ in $(seq 50); do [ -n "$(window)" ] && break; sleep 0.2; done
 sleep 1

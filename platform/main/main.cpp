@@ -4,8 +4,8 @@
 // before the process ends.
 //
 // The options belong to the host, not to the program: WinMain sees none of
-// them. A program that reads its own command line gets the words after the
-// content folder.
+// them. A program that reads its own command line (the host check) gets the
+// words after the content folder and "--"; the demo reads none.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -17,28 +17,26 @@
 #include <string>
 
 #include "standin/audio.h"
+#include "standin/cli.h"
 #include "standin/debuglog.h"
 #include "standin/desktop.h"
-
-#ifndef DEMO_VERSION
-#define DEMO_VERSION "unknown"
-#endif
+#include "standin/graphics.h"
 
 namespace {
 
 // The module base of a Windows executable; only passed around as a handle.
 HINSTANCE const kInstance = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x400000));
 
-// Exit codes of the host itself: a wrong command line, or a content folder
-// that cannot be entered (the same code as missing content).
-constexpr int kExitUsage = 2;
+// Exit code of a content folder that cannot be entered: the same as missing
+// content. A wrong command line exits with standin::kExitUsage (2).
 constexpr int kExitNoContent = 2;
 
 struct Options {
-  const char* folder = nullptr;  // the content folder; null: the working directory
-  std::string commandLine;       // WinMain's: the words after the folder
+  std::string folder;            // the content folder; empty: the working directory
+  std::string commandLine;       // WinMain's: the words after the folder and "--"
   standin::SdlHostOptions host;
-  const char* logFile = nullptr;  // the debug log goes here when set
+  std::string logFile;            // the debug log goes here when set
+  bool text = true;               // false: the demo's own text is not drawn
   bool verbose = false;           // debug log and library messages on stderr
   bool help = false, version = false;
 };
@@ -57,11 +55,14 @@ void PrintHelp(const char* program) {
       "  --scale MODE      how the 800 x 600 picture fills the screen or window:\n"
       "                    fit (largest size with the aspect kept, the default),\n"
       "                    integer (largest whole multiple that fits), stretch\n"
+      "  --no-text         hide the text the demo draws (its time counter and\n"
+      "                    captions)\n"
       "  --log FILE        write the demo's debug log to FILE\n"
       "  --verbose         show the debug log and the messages of SDL and ALSA\n"
       "                    on standard error\n"
       "  --help            show this text and exit\n"
-      "  --version         show the version and exit\n"
+      "  --version         show the version and the commit, and exit\n"
+      "Each option's value may also follow an '=' (--scale=integer).\n"
       "\n"
       "Keys:\n"
       "  Escape            end the demo\n"
@@ -74,115 +75,96 @@ void PrintHelp(const char* program) {
       program);
 }
 
-const char* BaseName(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  return slash != nullptr ? slash + 1 : path;
-}
-
-// Parses argv into `options`. On a wrong command line prints one line to
-// stderr and returns false.
-bool Parse(int argc, char** argv, Options* options) {
-  const char* program = BaseName(argv[0]);
-  bool endOfOptions = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (!endOfOptions && arg[0] == '-' && arg[1] != '\0') {
-      std::string name = arg, value;
-      const bool inlineValue = name.compare(0, 2, "--") == 0 && name.find('=') != std::string::npos;
-      if (inlineValue) {
-        value = name.substr(name.find('=') + 1);
-        name = name.substr(0, name.find('='));
-      }
-      const bool takesValue = name == "--scale" || name == "--log";
-      if (takesValue && !inlineValue) {
-        if (i + 1 >= argc) {
-          std::fprintf(stderr, "%s: option '%s' needs a value; see '%s --help'\n", program,
-                       name.c_str(), program);
-          return false;
-        }
-        value = argv[++i];
-      } else if (!takesValue && inlineValue) {
-        std::fprintf(stderr, "%s: option '%s' takes no value; see '%s --help'\n", program,
-                     name.c_str(), program);
-        return false;
-      }
-      if (name == "--") {
-        endOfOptions = true;
-      } else if (name == "--window") {
-        options->host.form = standin::PresentationForm::Window;
-      } else if (name == "--fullscreen") {
-        options->host.form = standin::PresentationForm::Fullscreen;
-      } else if (name == "--scale") {
-        if (value == "fit") {
-          options->host.scaling = standin::Scaling::Fit;
-        } else if (value == "integer") {
-          options->host.scaling = standin::Scaling::Integer;
-        } else if (value == "stretch") {
-          options->host.scaling = standin::Scaling::Stretch;
-        } else {
-          std::fprintf(stderr, "%s: --scale takes fit, integer or stretch, not '%s'\n", program,
-                       value.c_str());
-          return false;
-        }
-      } else if (name == "--log") {
-        // argv outlives the run; `value` does not.
-        options->logFile = inlineValue ? arg + std::strlen("--log=") : argv[i];
-      } else if (name == "--verbose") {
-        options->verbose = true;
-      } else if (name == "--help" || name == "-h") {
-        options->help = true;
-      } else if (name == "--version") {
-        options->version = true;
+// Parses argv into `options`. On a wrong command line returns the problem in
+// `problem` and false.
+bool Parse(int argc, char** argv, Options* options, std::string* problem) {
+  standin::CommandLine args(argc, argv);
+  bool haveFolder = false;
+  while (args.Next()) {
+    if (!args.IsOption()) {
+      if (!haveFolder) {
+        options->folder = args.Word();
+        haveFolder = true;
+      } else if (args.AfterOptions()) {
+        if (!options->commandLine.empty()) options->commandLine += ' ';
+        options->commandLine += args.Word();
       } else {
-        std::fprintf(stderr, "%s: unknown option '%s'; see '%s --help'\n", program, name.c_str(),
-                     program);
-        return false;
+        args.Fail("one content folder at most: '" + options->folder + "' and '" + args.Word() + "'");
       }
       continue;
     }
-    if (options->folder == nullptr) {
-      options->folder = arg;
-    } else {
-      if (!options->commandLine.empty()) options->commandLine += ' ';
-      options->commandLine += arg;
+    std::string value;
+    if (args.Is("--window") && args.NoValue()) {
+      options->host.form = standin::PresentationForm::Window;
+    } else if (args.Is("--fullscreen") && args.NoValue()) {
+      options->host.form = standin::PresentationForm::Fullscreen;
+    } else if (args.Is("--scale") && args.Value(&value)) {
+      if (value == "fit") {
+        options->host.scaling = standin::Scaling::Fit;
+      } else if (value == "integer") {
+        options->host.scaling = standin::Scaling::Integer;
+      } else if (value == "stretch") {
+        options->host.scaling = standin::Scaling::Stretch;
+      } else {
+        args.Fail("--scale takes fit, integer or stretch, not '" + value + "'");
+      }
+    } else if (args.Is("--log") && args.Value(&value)) {
+      if (value.empty()) args.Fail("--log needs a file name");
+      options->logFile = value;
+    } else if (args.Is("--no-text") && args.NoValue()) {
+      options->text = false;
+    } else if (args.Is("--verbose") && args.NoValue()) {
+      options->verbose = true;
+    } else if ((args.Is("--help") || args.Is("-h")) && args.NoValue()) {
+      options->help = true;
+    } else if (args.Is("--version") && args.NoValue()) {
+      options->version = true;
+    } else if (!args.Failed()) {
+      args.Unknown();
     }
   }
-  return true;
+  *problem = args.Problem();
+  return !args.Failed();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const char* program = standin::ProgramName(argv[0]);
   Options options;
-  if (!Parse(argc, argv, &options)) return kExitUsage;
-  const char* program = BaseName(argv[0]);
+  std::string problem;
+  if (!Parse(argc, argv, &options, &problem)) return standin::UsageError(program, problem);
   if (options.help) {
     PrintHelp(program);
     return 0;
   }
   if (options.version) {
-    std::printf("%s %s\n", program, DEMO_VERSION);
+    standin::PrintVersion(program);
     return 0;
   }
 
   // The demo reads its content by relative names, as from the folder it was
   // started in on Windows.
-  if (options.folder != nullptr && chdir(options.folder) != 0) {
-    std::fprintf(stderr, "%s: cannot enter the folder: %s\n", options.folder, std::strerror(errno));
+  if (!options.folder.empty() && chdir(options.folder.c_str()) != 0) {
+    std::fprintf(stderr, "%s: cannot enter the folder: %s\n", options.folder.c_str(),
+                 std::strerror(errno));
     return kExitNoContent;
   }
 
   // On Windows the debug log goes to a debugger and no user sees it.
   int logFd = -1;
-  if (options.logFile != nullptr) {
-    logFd = open(options.logFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (!options.logFile.empty()) {
+    logFd = open(options.logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (logFd < 0) {
-      std::fprintf(stderr, "%s: cannot write the log: %s\n", options.logFile, std::strerror(errno));
-      return kExitUsage;
+      std::fprintf(stderr, "%s: cannot write the log: %s\n", options.logFile.c_str(),
+                   std::strerror(errno));
+      return standin::kExitUsage;
     }
   }
   standin::SetDebugOutput(logFd >= 0 ? logFd : options.verbose ? STDERR_FILENO : -1);
   standin::ShowLibraryMessages(options.verbose);
+
+  standin::SetTextShown(options.text);
 
   standin::InstallSdlHost(options.host);
   int code = WinMain(kInstance, nullptr, &options.commandLine[0], SW_SHOWNORMAL);

@@ -134,10 +134,10 @@ TEST(Program, AnswersHelpVersionAndWrongOptionsTheGnuWay) {
   } cases[] = {
       {{"--help"}, 0, "Usage: demo [OPTION]... [DIR]", ""},
       {{"--version"}, 0, "demo 1.", ""},
-      {{"--bogus"}, 2, "", "demo: unknown option '--bogus'; see 'demo --help'\n"},
-      {{"--scale", "huge"}, 2, "", "demo: --scale takes fit, integer or stretch, not 'huge'\n"},
-      {{"--log"}, 2, "", "demo: option '--log' needs a value; see 'demo --help'\n"},
-      {{"--window=yes"}, 2, "", "demo: option '--window' takes no value; see 'demo --help'\n"},
+      {{"--bogus"}, 2, "", "demo: unknown option '--bogus'\nTry 'demo --help'.\n"},
+      {{"--scale", "huge"}, 2, "", "demo: --scale takes fit, integer or stretch, not 'huge'\nTry 'demo --help'.\n"},
+      {{"--log"}, 2, "", "demo: --log needs a value\nTry 'demo --help'.\n"},
+      {{"--window=yes"}, 2, "", "demo: --window takes no value\nTry 'demo --help'.\n"},
       {{"/no/such/folder"}, 2, "", "/no/such/folder: cannot enter the folder: No such file or directory\n"},
   };
   std::string folder = devtest::MakeContentFolder(false, false);

@@ -43,6 +43,9 @@ bool OpenMusic(const std::string& path, MusicClock* clock, std::string* error) {
   mpg123_init();
   int err = MPG123_OK;
   mpg123_handle* h = mpg123_new(nullptr, &err);
+  // Problems are reported once, by the caller; the decoder's own remarks on
+  // damaged frames are not for the terminal.
+  if (h) mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
   long rate = 0;
   int channels = 0, encoding = 0;
   bool ok = h && mpg123_open(h, path.c_str()) == MPG123_OK && mpg123_getformat(h, &rate, &channels, &encoding) == MPG123_OK;

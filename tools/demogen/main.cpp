@@ -11,6 +11,7 @@
 #include "SceneGen.h"
 #include "SceneWriter.h"
 #include "Soundtrack.h"
+#include "standin/cli.h"
 
 namespace {
 
@@ -22,7 +23,8 @@ const char kUsage[] =
     "Options:\n"
     "  --bars N    make only the first N bars (2..36; default 36, 69.12 s)\n"
     "  --help      show this text\n"
-    "  --version   show the version\n";
+    "  --version   show the version and the commit\n"
+    "Each option's value may also follow an '=' (--bars=8).\n";
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "demogen: %s\n", message.c_str());
@@ -34,33 +36,31 @@ int Fail(const std::string& message) {
 int main(int argc, char** argv) {
   demogen::Timeline timeline;
   std::string outDir;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
+  standin::CommandLine args(argc, argv);
+  while (args.Next()) {
+    std::string value;
+    if (!args.IsOption()) {
+      if (!outDir.empty()) args.Fail("one output folder at most: '" + outDir + "' and '" + args.Word() + "'");
+      outDir = args.Word();
+    } else if ((args.Is("--help") || args.Is("-h")) && args.NoValue()) {
       std::fputs(kUsage, stdout);
       return 0;
-    }
-    if (arg == "--version") {
-      std::printf("demogen %s\n", DEMO_VERSION);
+    } else if (args.Is("--version") && args.NoValue()) {
+      standin::PrintVersion("demogen");
       return 0;
-    }
-    if (arg == "--bars") {
-      if (i + 1 >= argc) return Fail("--bars needs a number");
+    } else if (args.Is("--bars") && args.Value(&value)) {
       char* end = nullptr;
-      long bars = std::strtol(argv[++i], &end, 10);
-      if (*argv[i] == '\0' || *end != '\0' || bars < 2 || bars > demogen::kFullBars)
-        return Fail(std::string("--bars: '") + argv[i] + "' is not a number from 2 to 36");
-      timeline.bars = int(bars);
-      continue;
+      long bars = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || bars < 2 || bars > demogen::kFullBars)
+        args.Fail("--bars: '" + value + "' is not a number from 2 to 36");
+      else
+        timeline.bars = int(bars);
+    } else if (!args.Failed()) {
+      args.Unknown();
     }
-    if (!arg.empty() && arg[0] == '-') return Fail("unknown option '" + arg + "' (see --help)");
-    if (!outDir.empty()) return Fail("more than one output folder given (see --help)");
-    outDir = arg;
   }
-  if (outDir.empty()) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
+  if (!args.Failed() && outDir.empty()) args.Fail("no output folder given");
+  if (args.Failed()) return standin::UsageError("demogen", args.Problem());
   if (mkdir(outDir.c_str(), 0777) != 0 && errno != EEXIST)
     return Fail("cannot create folder '" + outDir + "': " + std::strerror(errno));
   struct stat st;

@@ -3,7 +3,7 @@
 // vefdump --json FILE  the scene after import and preparation, as JSON
 //
 // Exit codes: 0 the scene is playable, 2 it is refused (the reason on standard
-// error), 1 wrong usage or the file cannot be read.
+// error) or the command line is wrong, 1 the file cannot be read.
 #include <algorithm>
 #include <cinttypes>
 #include <cmath>
@@ -17,20 +17,20 @@
 #include "SceneFormat.h"
 #include "SceneJson.h"
 #include "SceneReader.h"
+#include "standin/cli.h"
 
 namespace {
 
 const int kExitPlayable = 0;
-const int kExitUsage = 1;
-const int kExitRefused = 2;
+const int kExitUnreadable = 1;
+const int kExitRefused = 2;  // also standin::kExitUsage
 
 // A file that is not a scene at all reads as one broken record every few
 // bytes; past this many, the listing only counts them.
 const size_t kShownProblems = 20;
 
-// On standard output when asked for (--help), else on standard error.
-void Usage(FILE* to = stderr) {
-  std::fprintf(to,
+void Usage() {
+  std::printf(
                "Usage: vefdump [--all] FILE\n"
                "       vefdump --json FILE\n"
                "Shows what a scene file holds and whether the demo can play it.\n"
@@ -40,9 +40,10 @@ void Usage(FILE* to = stderr) {
                "  --all       list every record with a problem\n"
                "  --json      the scene after import and preparation, as JSON\n"
                "  --help      show this text\n"
-               "  --version   show the version\n"
+               "  --version   show the version and the commit\n"
                "\n"
-               "Exit code 0: playable; 2: refused (reason on standard error); 1: usage or I/O error.\n",
+               "Exit code 0: playable; 2: refused (reason on standard error) or a wrong\n"
+               "command line; 1: the file cannot be read.\n",
                kShownProblems);
 }
 
@@ -78,34 +79,33 @@ int main(int argc, char** argv) {
   bool json = false;
   bool all = false;
   std::string path;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--json") == 0) {
+  standin::CommandLine args(argc, argv);
+  while (args.Next()) {
+    if (!args.IsOption()) {
+      if (!path.empty()) args.Fail("one file at most: '" + path + "' and '" + args.Word() + "'");
+      path = args.Word();
+    } else if (args.Is("--json") && args.NoValue()) {
       json = true;
-    } else if (std::strcmp(argv[i], "--all") == 0) {
+    } else if (args.Is("--all") && args.NoValue()) {
       all = true;
-    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      Usage(stdout);
-      return kExitPlayable;
-    } else if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("vefdump %s\n", DEMO_VERSION);
-      return kExitPlayable;
-    } else if (path.empty()) {
-      path = argv[i];
-    } else {
+    } else if ((args.Is("--help") || args.Is("-h")) && args.NoValue()) {
       Usage();
-      return kExitUsage;
+      return kExitPlayable;
+    } else if (args.Is("--version") && args.NoValue()) {
+      standin::PrintVersion("vefdump");
+      return kExitPlayable;
+    } else if (!args.Failed()) {
+      args.Unknown();
     }
   }
-  if (path.empty()) {
-    Usage();
-    return kExitUsage;
-  }
+  if (!args.Failed() && path.empty()) args.Fail("no scene file given");
+  if (args.Failed()) return standin::UsageError("vefdump", args.Problem());
 
   std::vector<uint8_t> bytes;
   std::string error;
   if (!vef::ReadWholeFile(path, &bytes, &error)) {
     std::fprintf(stderr, "vefdump: %s\n", error.c_str());
-    return kExitUsage;
+    return kExitUnreadable;
   }
   const vef::FileListing listing = vef::ReadRecords(bytes);
   if (!json) {
@@ -131,6 +131,6 @@ int main(int argc, char** argv) {
                 scene->frameDuration);
   }
   delete scene;
-  if (std::fflush(stdout) != 0) return kExitUsage;
+  if (std::fflush(stdout) != 0) return kExitUnreadable;
   return code;
 }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "Run.h"
+#include "standin/cli.h"
 
 namespace vefexport {
 
@@ -41,6 +42,7 @@ const char kUsage[] =
     "                       suffixes K, M, G\n"
     "  --list               print animations, cameras, lights, meshes; write nothing\n"
     "  --help, --version\n"
+    "Each option's value may also follow an '=' (--fps=50).\n"
     "Exit codes: 0 done, 1 conversion failed, 2 bad command line or unreadable model,\n"
     "130 interrupted. Nothing half-written is left behind.\n";
 
@@ -63,69 +65,69 @@ bool Triple(const std::string& s, Vec3* v) {
 
 }  // namespace
 
-bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string* error) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&](std::string* out) {
-      if (i + 1 >= args.size()) {
-        *error = a + " needs a value";
-        return false;
-      }
-      *out = args[++i];
-      return true;
-    };
+bool ParseOptions(const std::vector<std::string>& words, Options* o, std::string* error) {
+  standin::CommandLine args(words);
+  while (args.Next()) {
+    const std::string& a = args.Word();
+    auto value = [&](std::string* out) { return args.Value(out); };
     auto badValue = [&](const std::string& v, const char* what) {
-      *error = a + " " + v + ": " + what;
+      args.Fail(a + " " + v + ": " + what);
       return false;
+    };
+    auto flag = [&](bool* target, bool set) {
+      if (args.NoValue()) *target = set;
+      return !args.Failed();
     };
     std::string v;
     double d;
-    if (a == "--help" || a == "-h") o->help = true;
-    else if (a == "--version") o->version = true;
-    else if (a == "--list") o->list = true;
-    else if (a == "--loop") o->exp.loop = true;
-    else if (a == "--no-default-lights") o->exp.defaultLights = false;
-    else if (a == "--palette") o->exp.palette = true;
-    else if (a == "-o" || a == "--output") { if (!value(&o->output)) return false; }
-    else if (a == "--music") { if (!value(&o->music)) return false; }
-    else if (a == "--animation") { if (!value(&o->exp.animation)) return false; }
-    else if (a == "--camera") { if (!value(&o->exp.camera)) return false; }
-    else if (a == "--fps") {
-      if (!value(&v)) return false;
-      if (!Number(v, &d) || !(d > 0) || d > 1000) return badValue(v, "frames per second must be above 0 and at most 1000");
+    if (args.Is("--help") || args.Is("-h")) { if (!flag(&o->help, true)) break; }
+    else if (args.Is("--version")) { if (!flag(&o->version, true)) break; }
+    else if (args.Is("--list")) { if (!flag(&o->list, true)) break; }
+    else if (args.Is("--loop")) { if (!flag(&o->exp.loop, true)) break; }
+    else if (args.Is("--no-default-lights")) { if (!flag(&o->exp.defaultLights, false)) break; }
+    else if (args.Is("--palette")) { if (!flag(&o->exp.palette, true)) break; }
+    else if (args.Is("-o") || args.Is("--output")) { if (!value(&o->output)) break; }
+    else if (args.Is("--music")) { if (!value(&o->music)) break; }
+    else if (args.Is("--animation")) { if (!value(&o->exp.animation)) break; }
+    else if (args.Is("--camera")) { if (!value(&o->exp.camera)) break; }
+    else if (args.Is("--fps")) {
+      if (!value(&v)) break;
+      if (!Number(v, &d) || !(d > 0) || d > 1000) { badValue(v, "frames per second must be above 0 and at most 1000"); break; }
       o->exp.fps = d;
-    } else if (a == "--seconds") {
-      if (!value(&v)) return false;
-      if (!Number(v, &d) || !(d > 0)) return badValue(v, "must be a positive number of seconds");
+    } else if (args.Is("--seconds")) {
+      if (!value(&v)) break;
+      if (!Number(v, &d) || !(d > 0)) { badValue(v, "must be a positive number of seconds"); break; }
       o->exp.seconds = d;
-    } else if (a == "--texture-size") {
-      if (!value(&v)) return false;
-      if (v != "256" && v != "128" && v != "64" && v != "32") return badValue(v, "must be 256, 128, 64 or 32");
+    } else if (args.Is("--texture-size")) {
+      if (!value(&v)) break;
+      if (v != "256" && v != "128" && v != "64" && v != "32") { badValue(v, "must be 256, 128, 64 or 32"); break; }
       o->exp.textureSize = std::atoi(v.c_str());
-    } else if (a == "--max-size") {
-      if (!value(&v)) return false;
+    } else if (args.Is("--max-size")) {
+      if (!value(&v)) break;
       std::string n = v;
       double k = 1;
       if (!n.empty() && (n.back() == 'K' || n.back() == 'M' || n.back() == 'G')) {
         k = n.back() == 'K' ? 1024.0 : n.back() == 'M' ? 1048576.0 : 1073741824.0;
         n.pop_back();
       }
-      if (!Number(n, &d) || !(d > 0) || d * k > 1e15) return badValue(v, "must be a positive size in bytes");
+      if (!Number(n, &d) || !(d > 0) || d * k > 1e15) { badValue(v, "must be a positive size in bytes"); break; }
       o->exp.maxSize = uint64_t(d * k);
-    } else if (a == "--eye" || a == "--target") {
-      if (!value(&v)) return false;
+    } else if (args.Is("--eye") || args.Is("--target")) {
+      if (!value(&v)) break;
       Vec3 p;
-      if (!Triple(v, &p)) return badValue(v, "must be three numbers X,Y,Z");
+      if (!Triple(v, &p)) { badValue(v, "must be three numbers X,Y,Z"); break; }
       (a == "--eye" ? o->exp.eye : o->exp.target) = p;
-    } else if (!a.empty() && a[0] == '-') {
-      *error = "unknown option " + a;
-      return false;
+    } else if (args.IsOption()) {
+      args.Unknown();
     } else if (o->model.empty()) {
       o->model = a;
     } else {
-      *error = "more than one model given: " + o->model + ", " + a;
-      return false;
+      args.Fail("more than one model given: " + o->model + ", " + a);
     }
+  }
+  if (args.Failed()) {
+    *error = args.Problem();
+    return false;
   }
   if (o->help || o->version) return true;
   if (o->model.empty()) {

@@ -21,6 +21,8 @@ bool MusicSeconds(const std::string& path, double* seconds, std::string* error) 
     *error = path + ": cannot start the MP3 decoder";
     return false;
   }
+  // The decoder's own remarks on damaged frames are not for the terminal.
+  mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
   bool ok = mpg123_open(h, path.c_str()) == MPG123_OK;
   long rate = 0;
   int channels = 0, enc = 0;

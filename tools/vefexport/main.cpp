@@ -2,21 +2,17 @@
 #include <cstdio>
 
 #include "Run.h"
-
-#ifndef DEMO_VERSION
-#define DEMO_VERSION "unknown"
-#endif
+#include "standin/cli.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   vefexport::Options o;
   std::string error;
   if (!vefexport::ParseOptions(args, &o, &error)) {
-    std::fprintf(stderr, "vefexport: %s\n%s", error.c_str(), vefexport::kUsage);
-    return vefexport::kExitUsage;
+    return standin::UsageError("vefexport", error);
   }
   if (o.version) {
-    std::printf("vefexport %s\n", DEMO_VERSION);
+    standin::PrintVersion("vefexport");
     return vefexport::kExitOk;
   }
   return vefexport::Run(o);
