@@ -87,6 +87,11 @@ TEST(CaptureOptions, AcceptsTheDocumentedForms) {
   EXPECT_EQ(o.writers, 0);
   ASSERT_TRUE(Parse({"--render", "1920x1080", "--size", "960x540", "--png", "o"}, &o, &error)) << error;
   EXPECT_EQ(o.width, 960);
+  ASSERT_TRUE(Parse({"--from=2.5s", "--to", "60s", "--fps=50", "--png=o"}, &o, &error)) << error;
+  EXPECT_EQ(*o.fromSeconds, 2.5);
+  EXPECT_EQ(*o.toSeconds, 60.0);
+  EXPECT_EQ(o.fps, 50);
+  EXPECT_EQ(o.pngDir, "o");
   ASSERT_TRUE(Parse({"--trace", "5000"}, &o, &error)) << error;
   EXPECT_EQ(*o.trace, 5000u);
   ASSERT_TRUE(Parse({"--help"}, &o, &error));
@@ -118,6 +123,10 @@ TEST(CaptureOptions, RefusesBadCommandLinesNamingTheProblem) {
       {{"--render", "4096x3072", "--ssaa", "3", "--png", "a"}, "12288x9216"},
       {{"--ssaa", "5", "--png", "a"}, "--ssaa"},
       {{"--writers", "-1", "--png", "a"}, "--writers"},
+      {{"--from", "-1s", "--png", "a"}, "--from"},
+      {{"--to", "s", "--png", "a"}, "--to"},
+      {{"--from", "5s", "--to", "5s", "--png", "a"}, "--from"},
+      {{"--no-text=1", "--png", "a"}, "--no-text"},
   };
   for (const Case& c : cases) {
     dc::Options o;
@@ -310,8 +319,9 @@ TEST(Capture, RenderDrawsTheSamePictureAtTwiceTheDetail) {
   } moments[] = {{"900", "1100", "frame00007.png"}, {"4950", "5100", "frame00035.png"}, {"8950", "9100", "frame00062.png"}};
   for (const Moment& m : moments) {
     std::string out, range = std::string(" --fps 1 --from ") + m.from + " --to " + m.to;
-    ASSERT_EQ(Shell("cd '" + dir + "' && " + kTool + range + " --png sd", &out), 0) << out;
-    ASSERT_EQ(Shell("cd '" + dir + "' && " + kTool + range + " --render 1600x1200 --png hd", &out), 0) << out;
+    ASSERT_EQ(Shell("cd '" + dir + "' && " + kTool + range + " --png sd --overwrite", &out), 0) << out;
+    ASSERT_EQ(Shell("cd '" + dir + "' && " + kTool + range + " --render 1600x1200 --png hd --overwrite", &out), 0)
+        << out;
     dc::Image sd, hd;
     std::string error;
     ASSERT_TRUE(dc::ReadPng(dir + "/sd/" + m.frame, &sd, &error)) << error;
@@ -404,6 +414,47 @@ TEST_F(CaptureShort, ClearErrorsAndNothingHalfWritten) {
   EXPECT_EQ(Shell(In("--fps 0 --png f"), &out), 2);
   EXPECT_FALSE(Exists(dir_ + "/v.mp4.partial"));
   EXPECT_FALSE(Exists(dir_ + "/f"));
+}
+
+// A span in seconds of music, a folder that already holds frames, and the
+// picture without the demo's own text.
+TEST_F(CaptureShort, SecondsOverwriteAndNoText) {
+  std::string out;
+  auto frame = [&](int k) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/s/frame%05d.png", k);
+    return dir_ + name;
+  };
+  // Frame k of 10 per second is at k / 10 s: 1 s up to 1.5 s is frames 10 to 14.
+  ASSERT_EQ(Shell(In("--fps 10 --size 200x150 --from=1s --to 1.5s --png s"), &out), 0) << out;
+  EXPECT_FALSE(Exists(frame(9)));
+  EXPECT_TRUE(Exists(frame(10)) && Exists(frame(14)));
+  EXPECT_FALSE(Exists(frame(15)));
+  // Old and new frames would mix: refused, nothing touched.
+  EXPECT_EQ(Shell(In("--fps 10 --size 200x150 --from 1s --to 1.2s --png s"), &out), 1);
+  EXPECT_NE(out.find("--overwrite"), std::string::npos) << out;
+  EXPECT_TRUE(Exists(frame(14)));
+  dc::Image text, none;
+  std::string error;
+  ASSERT_TRUE(dc::ReadPng(frame(10), &text, &error)) << error;
+  ASSERT_EQ(Shell(In("--fps 10 --size 200x150 --from 1s --to 1.2s --png s --overwrite --no-text"), &out), 0) << out;
+  EXPECT_TRUE(Exists(frame(10)) && Exists(frame(11)));
+  EXPECT_FALSE(Exists(frame(12)));
+  ASSERT_TRUE(dc::ReadPng(frame(10), &none, &error)) << error;
+  // Only the text differs, and it does: the counter at (0, 0) and the caption
+  // at (0, 100) of 800 x 600, each 16 pixels high, a quarter of that here.
+  ASSERT_EQ(text.width, none.width);
+  ASSERT_EQ(text.rgb.size(), none.rgb.size());
+  int differing = 0;
+  for (int y = 0; y < text.height; ++y)
+    for (int x = 0; x < text.width; ++x)
+      for (int c = 0; c < 3; ++c) {
+        const size_t i = (size_t(y) * text.width + x) * 3 + c;
+        if (text.rgb[i] == none.rgb[i]) continue;
+        ++differing;
+        EXPECT_TRUE(x < 40 && (y < 5 || (y >= 25 && y < 30))) << "at " << x << "," << y;
+      }
+  EXPECT_GT(differing, 0);
 }
 
 // The demo's debug log stays off the progress lines: in the --log file or nowhere.

@@ -42,6 +42,11 @@ struct Options {
                                      // per core, at most 4 (a video always has one)
   uint32_t from = 0;                 // first demo time captured (inclusive)
   uint32_t to = 10000;               // demo times from here on are not captured
+  std::optional<double> fromSeconds; // --from S.s: first music time captured, seconds (inclusive);
+                                     // replaces `from`
+  std::optional<double> toSeconds;   // --to S.s: music times from here on are not captured; replaces `to`
+  bool overwrite = false;            // --overwrite: frames already in pngDir are removed first
+  bool text = true;                  // --no-text: false, the demo's own text is not drawn
   std::string pngDir;                // --png: folder of frameNNNNN.png (NNNNN = capture frame k)
   std::string videoFile;             // --video: MP4 file
   std::string scene = "scene.2vef";

@@ -1,8 +1,11 @@
 // Command line of democapture.
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "Capture.h"
+#include "standin/cli.h"
 #include "standin/desktop.h"
 
 namespace democapture {
@@ -25,9 +28,14 @@ const char kUsage[] =
     "                 light: sRGB decoded, averaged, encoded again)\n"
     "  --size WxH     scale the finished frame to WxH pixels for the file\n"
     "                 (bilinear; default: the --render size)\n"
-    "  --from T       first demo time to capture (0..10000, default 0)\n"
-    "  --to T         capture demo times below T (default 10000: to the end)\n"
-    "  --png DIR      write DIR/frameNNNNN.png, NNNNN the frame's number at --fps\n"
+    "  --from T       first demo time to capture (0..10000, default 0), or\n"
+    "                 seconds of music with an 's' (12.5s)\n"
+    "  --to T         capture demo times below T (default 10000: to the end), or\n"
+    "                 music below T seconds with an 's' (60s)\n"
+    "  --png DIR      write DIR/frameNNNNN.png, NNNNN the frame's number at --fps;\n"
+    "                 a folder that already holds such frames is refused\n"
+    "  --overwrite    with --png: remove the frames already in DIR first\n"
+    "  --no-text      hide the text the demo draws (its time counter and captions)\n"
     "  --video FILE   write an MP4 (H.264 and AAC) with the soundtrack, via ffmpeg\n"
     "  --scene F      scene file (default scene.2vef)\n"
     "  --music F      music file (default Sound.mp3)\n"
@@ -40,7 +48,8 @@ const char kUsage[] =
     "  --trace T      print every Flush (textures, 3 x n vertices) and every text\n"
     "                 print of the frame at demo time T, as plain text\n"
     "  --help         show this text\n"
-    "  --version      show the version\n"
+    "  --version      show the version and the commit\n"
+    "Each option's value may also follow an '=' (--fps=50).\n"
     "Exit codes: 0 done, 1 failed, 2 bad command line, 130 interrupted.\n";
 
 namespace {
@@ -86,87 +95,105 @@ Layout PlanLayout(const Options& o) {
   return l;
 }
 
-bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string* error) {
+// A demo time "T" (0..10000) or music seconds "S.s" followed by 's'.
+bool ParseTime(const std::string& text, uint32_t* demoTime, std::optional<double>* seconds) {
+  if (!text.empty() && text.back() == 's') {
+    const std::string number = text.substr(0, text.size() - 1);
+    if (number.empty() || number[0] == '-' || number[0] == '+') return false;
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(number.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(v) || v < 0 || v > 86400) return false;
+    *seconds = v;
+    return true;
+  }
+  long n = 0;
+  if (!ParseNumber(text, 0, 10000, &n)) return false;
+  *demoTime = uint32_t(n);
+  seconds->reset();
+  return true;
+}
+
+bool ParseOptions(const std::vector<std::string>& words, Options* o, std::string* error) {
   bool haveTo = false, haveSize = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      o->help = true;
-      continue;
-    }
-    if (a == "--version") {
-      o->version = true;
-      continue;
-    }
-    if (a.size() < 2 || a[0] != '-') {
-      *error = "unexpected argument '" + a + "' (see --help)";
-      return false;
-    }
-    if (i + 1 >= args.size()) {
-      *error = a + " needs a value (see --help)";
-      return false;
-    }
-    const std::string& v = args[++i];
+  standin::CommandLine args(words);
+  auto fail = [&](const std::string& problem) {
+    args.Fail(problem);
+    return false;
+  };
+  // Each option's value check; false after recording the problem.
+  auto option = [&]() -> bool {
+    std::string v;
     long n = 0;
+    if (args.Is("--help") || args.Is("-h")) {
+      if (args.NoValue()) o->help = true;
+      return true;
+    }
+    if (args.Is("--version")) {
+      if (args.NoValue()) o->version = true;
+      return true;
+    }
+    if (args.Is("--no-text")) {
+      if (args.NoValue()) o->text = false;
+      return true;
+    }
+    if (args.Is("--overwrite")) {
+      if (args.NoValue()) o->overwrite = true;
+      return true;
+    }
+    static const char* const kWithValue[] = {"--fps",  "--size",  "--render", "--ssaa",  "--writers",
+                                             "--from", "--to",    "--trace",  "--png",   "--video",
+                                             "--scene", "--music", "--log"};
+    bool known = false;
+    for (const char* name : kWithValue) known = known || args.Is(name);
+    if (!known) {
+      args.Unknown();
+      return false;
+    }
+    const std::string a = args.Word();
+    if (!args.Value(&v)) return false;
     if (a == "--fps") {
-      if (!ParseNumber(v, 1, 240, &n)) {
-        *error = "--fps: '" + v + "' is not a number from 1 to 240";
-        return false;
-      }
+      if (!ParseNumber(v, 1, 240, &n)) return fail("--fps: '" + v + "' is not a number from 1 to 240");
       o->fps = int(n);
     } else if (a == "--size") {
-      if (!ParseSize(v, 16, 7680, 16, 4320, &o->width, &o->height)) {
-        *error = "--size: '" + v + "' is not WIDTHxHEIGHT (16x16 to 7680x4320)";
-        return false;
-      }
+      if (!ParseSize(v, 16, 7680, 16, 4320, &o->width, &o->height))
+        return fail("--size: '" + v + "' is not WIDTHxHEIGHT (16x16 to 7680x4320)");
       haveSize = true;
     } else if (a == "--render") {
-      if (!ParseSize(v, 320, kMaxDrawSide, 240, kMaxDrawSide, &o->renderWidth, &o->renderHeight)) {
-        *error = "--render: '" + v + "' is not WIDTHxHEIGHT (320x240 to " + std::to_string(kMaxDrawSide) + "x" +
-                 std::to_string(kMaxDrawSide) + ")";
-        return false;
-      }
+      if (!ParseSize(v, 320, kMaxDrawSide, 240, kMaxDrawSide, &o->renderWidth, &o->renderHeight))
+        return fail("--render: '" + v + "' is not WIDTHxHEIGHT (320x240 to " + std::to_string(kMaxDrawSide) + "x" +
+                    std::to_string(kMaxDrawSide) + ")");
     } else if (a == "--ssaa") {
-      if (!ParseNumber(v, 1, 4, &n)) {
-        *error = "--ssaa: '" + v + "' is not a number from 1 to 4";
-        return false;
-      }
+      if (!ParseNumber(v, 1, 4, &n)) return fail("--ssaa: '" + v + "' is not a number from 1 to 4");
       o->ssaa = int(n);
     } else if (a == "--writers") {
-      if (!ParseNumber(v, 0, 16, &n)) {
-        *error = "--writers: '" + v + "' is not a number from 0 to 16";
-        return false;
-      }
+      if (!ParseNumber(v, 0, 16, &n)) return fail("--writers: '" + v + "' is not a number from 0 to 16");
       o->writers = int(n);
-    } else if (a == "--from" || a == "--to" || a == "--trace") {
-      if (!ParseNumber(v, 0, 10000, &n)) {
-        *error = a + ": '" + v + "' is not a demo time from 0 to 10000";
-        return false;
-      }
-      if (a == "--from") o->from = uint32_t(n);
-      if (a == "--to") {
-        o->to = uint32_t(n);
-        haveTo = true;
-      }
-      if (a == "--trace") o->trace = uint32_t(n);
-    } else if (a == "--png") {
-      o->pngDir = v;
-    } else if (a == "--video") {
-      o->videoFile = v;
-    } else if (a == "--scene") {
-      o->scene = v;
-    } else if (a == "--music") {
-      o->music = v;
-    } else if (a == "--log") {
-      o->log = v;
+    } else if (a == "--from" || a == "--to") {
+      const bool from = a == "--from";
+      if (!ParseTime(v, from ? &o->from : &o->to, from ? &o->fromSeconds : &o->toSeconds))
+        return fail(a + ": '" + v + "' is neither a demo time from 0 to 10000 nor seconds of music (12.5s)");
+      if (!from) haveTo = true;
+    } else if (a == "--trace") {
+      if (!ParseNumber(v, 0, 10000, &n)) return fail("--trace: '" + v + "' is not a demo time from 0 to 10000");
+      o->trace = uint32_t(n);
     } else {
-      *error = "unknown option '" + a + "' (see --help)";
-      return false;
+      if (v.empty()) return fail(a + " needs a non-empty value");
+      (a == "--png" ? o->pngDir : a == "--video" ? o->videoFile : a == "--scene" ? o->scene
+       : a == "--music" ? o->music : o->log) = v;
     }
-    if (v.empty() && (a == "--png" || a == "--video" || a == "--scene" || a == "--music" || a == "--log")) {
-      *error = a + " needs a non-empty value";
-      return false;
+    return true;
+  };
+  while (args.Next()) {
+    if (!args.IsOption()) {
+      args.Fail("unexpected argument '" + args.Word() + "'");
+      break;
     }
+    if (!option()) break;
+  }
+  if (args.Failed()) {
+    *error = args.Problem();
+    return false;
   }
   if (o->help || o->version) return true;
   if (!haveSize) {
@@ -190,10 +217,16 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::string*
     return true;
   }
   if (o->pngDir.empty() == o->videoFile.empty()) {
-    *error = "give exactly one of --png DIR and --video FILE.mp4 (see --help)";
+    *error = "give exactly one of --png DIR and --video FILE.mp4";
     return false;
   }
-  if (o->from >= o->to) {
+  if (o->fromSeconds && o->toSeconds && !(*o->fromSeconds < *o->toSeconds)) {
+    char text[96];
+    std::snprintf(text, sizeof text, "--from %gs is not below --to %gs", *o->fromSeconds, *o->toSeconds);
+    *error = text;
+    return false;
+  }
+  if (!o->fromSeconds && !o->toSeconds && o->from >= o->to) {
     *error = "--from " + std::to_string(o->from) + " is not below --to " + std::to_string(o->to) +
              (haveTo ? "" : " (the end)");
     return false;

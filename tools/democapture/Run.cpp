@@ -9,8 +9,11 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <dirent.h>
+
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -371,6 +374,37 @@ std::string FramePath(const std::string& dir, uint64_t k) {
   return dir + name;
 }
 
+// The names of the frames FramePath writes that are in `dir` ("frame" and at
+// least five digits, ".png"), sorted.
+std::vector<std::string> FramesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return names;
+  while (const dirent* entry = readdir(d)) {
+    const std::string name = entry->d_name;
+    const size_t digits = name.size() >= 14 ? name.size() - 9 : 0;
+    if (digits < 5 || name.compare(0, 5, "frame") != 0 || name.compare(name.size() - 4, 4, ".png") != 0) continue;
+    if (name.find_first_not_of("0123456789", 5) != name.size() - 4) continue;
+    names.push_back(name);
+  }
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The first capture frame at or after `seconds` of music: frame k is at k / fps.
+// The small allowance keeps 0.1 s at 30 fps (3.0000000000000004) on frame 3.
+uint64_t FirstFrameAt(double seconds, int fps) {
+  return uint64_t(std::ceil(seconds * double(fps) - 1e-9));
+}
+
+std::string SpanBound(uint32_t demoTime, const std::optional<double>& seconds) {
+  if (!seconds) return "demo time " + std::to_string(demoTime);
+  char text[48];
+  std::snprintf(text, sizeof text, "%gs of music", *seconds);
+  return text;
+}
+
 int RunTrace(const Options& o) {
   Demo demo;
   std::string error;
@@ -389,9 +423,12 @@ int RunCapture(const Options& o) {
   if (!OpenMusic(o.music, &clock, &error)) return Fail(error);
   uint64_t first = 0, end = 0;
   clock.Range(o.from, o.to, o.fps, &first, &end);
+  // Bounds in seconds select frames by their music time, k / fps.
+  if (o.fromSeconds) first = std::max(first, FirstFrameAt(*o.fromSeconds, o.fps));
+  if (o.toSeconds) end = std::min(end, FirstFrameAt(*o.toSeconds, o.fps));
   if (first >= end)
-    return Fail("no frame at " + std::to_string(o.fps) + " fps lies between demo times " + std::to_string(o.from) +
-                " and " + std::to_string(o.to));
+    return Fail("no frame at " + std::to_string(o.fps) + " fps lies between " + SpanBound(o.from, o.fromSeconds) +
+                " and " + SpanBound(o.to, o.toSeconds));
 
   // The inputs first: nothing is created for a run that cannot start.
   const Layout layout = PlanLayout(o);
@@ -416,6 +453,15 @@ int RunCapture(const Options& o) {
     if (stat(o.pngDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return Fail("'" + o.pngDir + "' is not a folder");
     if (access(o.pngDir.c_str(), W_OK) != 0)
       return Fail("cannot write into '" + o.pngDir + "': " + std::strerror(errno));
+    // Frames of an earlier capture would mix with this one's.
+    const std::vector<std::string> old = FramesIn(o.pngDir);
+    if (!old.empty() && !o.overwrite)
+      return Fail("'" + o.pngDir + "' already holds " + std::to_string(old.size()) +
+                  " frames (" + old.front() + "); add --overwrite to replace them");
+    for (const std::string& name : old) {
+      const std::string path = o.pngDir + "/" + name;
+      if (std::remove(path.c_str()) != 0) return Fail("cannot remove '" + path + "': " + std::strerror(errno));
+    }
   }
   // What a failed or interrupted run removes: the unfinished video, or the
   // folder it made if no frame got into it.
@@ -547,7 +593,9 @@ int Run(const Options& o) {
     if (log < 0) return Fail("cannot write the log '" + o.log + "': " + std::strerror(errno));
   }
   standin::SetDebugOutput(log);
+  standin::SetTextShown(o.text);
   const int code = o.trace ? RunTrace(o) : RunCapture(o);
+  standin::SetTextShown(true);
   standin::SetDebugOutput(STDERR_FILENO);
   if (log >= 0) close(log);
   return code;

@@ -20,6 +20,11 @@ void LoseAllSurfaces();
 // of 0 or below means 1.
 void SetTextScale(double scaleX, double scaleY);
 
+// Whether TextOutA draws (default: yes). Hidden, every call still succeeds
+// and draws nothing: a host option for showing the picture without the
+// program's own text.
+void SetTextShown(bool shown);
+
 // Number of live DirectDraw surfaces in the process (leak checks in tests).
 int LiveSurfaceCount();
 

@@ -67,6 +67,7 @@ const SystemFont* GetSystemFont() {
 
 // Device pixels per pixel of text, per axis (SetTextScale); 1 on Windows.
 double g_textScaleX = 1.0, g_textScaleY = 1.0;
+bool g_textShown = true;
 
 // The device pixels of text pixel i at `scale`: those whose centre falls in it,
 // [ceil(i * scale - 0.5), ceil((i + 1) * scale - 0.5)). Neighbouring text
@@ -85,6 +86,8 @@ void SetTextScale(double scaleX, double scaleY) {
   g_textScaleX = scaleX > 0 ? scaleX : 1.0;
   g_textScaleY = scaleY > 0 ? scaleY : 1.0;
 }
+
+void SetTextShown(bool shown) { g_textShown = shown; }
 
 HDC CreateSurfaceDC(Surface* surface) {
   auto* dc = new DeviceContext;
@@ -115,7 +118,7 @@ using standin::LookupDC;
 extern "C" BOOL WINAPI TextOutA(HDC handle, int x, int y, LPCSTR text, int length) {
   DeviceContext* dc = LookupDC(handle);
   if (dc == nullptr || length < 0 || (text == nullptr && length > 0)) return FALSE;
-  if (length == 0) return TRUE;
+  if (length == 0 || !standin::g_textShown) return TRUE;
   const standin::SystemFont* font = standin::GetSystemFont();
   if (font == nullptr) return FALSE;
 
