@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "StreamReplay.h"
+#include "standin/rgb565.h"
 
 namespace {
 
@@ -178,8 +179,9 @@ struct Comparison {
 // Channels expanded to 8 bits by repeating their top bits, as textures are.
 Comparison Compare(const std::vector<uint16_t>& ours, const std::vector<uint16_t>& theirs) {
   auto expand = [](uint16_t p, int c) {
-    const int r = p >> 11, g = (p >> 5) & 63, b = p & 31;
-    return c == 0 ? (r << 3 | r >> 2) : c == 1 ? (g << 2 | g >> 4) : (b << 3 | b >> 2);
+    uint8_t rgb[3];
+    standin::Rgb565ToRgb8(p, rgb);
+    return int(rgb[c]);
   };
   double sq = 0, sum[3] = {0, 0, 0};
   for (size_t i = 0; i < ours.size(); ++i) {
@@ -235,10 +237,8 @@ void Save(const std::string& path, const std::vector<uint16_t>& pixels, int widt
   }
   std::fprintf(f, "P6\n%d %d\n255\n", width, height);
   for (uint16_t p : pixels) {
-    const int r = p >> 11, g = (p >> 5) & 63, b = p & 31;
-    const unsigned char rgb[3] = {static_cast<unsigned char>(r << 3 | r >> 2),
-                                  static_cast<unsigned char>(g << 2 | g >> 4),
-                                  static_cast<unsigned char>(b << 3 | b >> 2)};
+    uint8_t rgb[3];
+    standin::Rgb565ToRgb8(p, rgb);
     std::fwrite(rgb, 1, 3, f);
   }
   std::fclose(f);

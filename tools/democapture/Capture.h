@@ -106,8 +106,8 @@ struct Image {
   std::vector<uint8_t> rgb;
 };
 
-// RGB565 to 8-bit channels with bit replication: 5-bit c -> c << 3 | c >> 2,
-// 6-bit c -> c << 2 | c >> 4 (so 0x1F and 0x3F become 255).
+// RGB565 to 8-bit channels with bit replication (standin/rgb565.h: 0x1F and
+// 0x3F become 255).
 void Rgb565ToRgb(const uint16_t* pixels, int width, int height, int pitchBytes, Image* out);
 
 // The mean of each n x n block of an RGB565 picture of width x height (both

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "Capture.h"
+#include "standin/rgb565.h"
 
 namespace democapture {
 
@@ -23,11 +24,7 @@ void Rgb565ToRgb(const uint16_t* pixels, int width, int height, int pitchBytes, 
     const uint16_t* row = reinterpret_cast<const uint16_t*>(reinterpret_cast<const uint8_t*>(pixels) + size_t(y) * size_t(pitchBytes));
     uint8_t* o = out->rgb.data() + size_t(y) * size_t(width) * 3;
     for (int x = 0; x < width; ++x) {
-      uint16_t v = row[x];
-      uint8_t r = uint8_t(v >> 11), g = uint8_t((v >> 5) & 63), b = uint8_t(v & 31);
-      o[0] = uint8_t(r << 3 | r >> 2);
-      o[1] = uint8_t(g << 2 | g >> 4);
-      o[2] = uint8_t(b << 3 | b >> 2);
+      standin::Rgb565ToRgb8(row[x], o);
       o += 3;
     }
   }
@@ -46,8 +43,8 @@ struct LinearLight {
   static uint16_t Linear(int stored) { return uint16_t(std::lround(Decode(stored / 255.0) * 65535.0)); }
 
   LinearLight() {
-    for (int c = 0; c < 32; ++c) decode5[c] = Linear(c << 3 | c >> 2);
-    for (int c = 0; c < 64; ++c) decode6[c] = Linear(c << 2 | c >> 4);
+    for (int c = 0; c < 32; ++c) decode5[c] = Linear(standin::Widen5(uint32_t(c)));
+    for (int c = 0; c < 64; ++c) decode6[c] = Linear(standin::Widen6(uint32_t(c)));
     for (int l = 0; l < 65536; ++l) encode[l] = uint8_t(std::lround(Encode(l / 65535.0) * 255.0));
   }
 };
@@ -65,13 +62,7 @@ void BoxFilter565(const uint16_t* pixels, int width, int height, int n, Image* o
     for (int row = 0; row < height; ++row) {
       uint8_t* o = out->rgb.data() + (size_t(y + row) * size_t(out->width) + size_t(x)) * 3;
       const uint16_t* in = pixels + size_t(row) * size_t(width);
-      for (int col = 0; col < width; ++col, o += 3) {
-        const uint16_t v = in[col];
-        const uint8_t r = uint8_t(v >> 11), g = uint8_t((v >> 5) & 63), b = uint8_t(v & 31);
-        o[0] = uint8_t(r << 3 | r >> 2);
-        o[1] = uint8_t(g << 2 | g >> 4);
-        o[2] = uint8_t(b << 3 | b >> 2);
-      }
+      for (int col = 0; col < width; ++col, o += 3) standin::Rgb565ToRgb8(in[col], o);
     }
     return;
   }

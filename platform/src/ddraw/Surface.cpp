@@ -6,6 +6,7 @@
 #include "gdi/Gdi.h"
 #include "standin/faults.h"
 #include "standin/host.h"
+#include "standin/rgb565.h"
 
 namespace standin {
 
@@ -61,8 +62,9 @@ void WritePixel(uint8_t* p, int bpp, uint32_t v) {
 uint32_t ConvertPixel(uint32_t v, int fromBpp, int toBpp) {
   if (fromBpp == toBpp) return v;
   if (fromBpp == 2) {
-    const uint32_t r = (v >> 11) & 31, g = (v >> 5) & 63, b = v & 31;
-    return ((r << 3 | r >> 2) << 16) | ((g << 2 | g >> 4) << 8) | (b << 3 | b >> 2);
+    uint8_t rgb[3];
+    standin::Rgb565ToRgb8(static_cast<uint16_t>(v), rgb);
+    return uint32_t(rgb[0]) << 16 | uint32_t(rgb[1]) << 8 | rgb[2];
   }
   return raster::ToRgb565(v);
 }

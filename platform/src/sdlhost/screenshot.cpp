@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "standin/desktop.h"
+#include "standin/rgb565.h"
 
 namespace standin {
 
@@ -69,10 +70,8 @@ void PictureToRgb8(const Picture& picture, std::vector<uint8_t>* rgb) {
       if (picture.format == PixelFormat::RGB565) {
         uint16_t v;
         std::memcpy(&v, row + x * 2, 2);
-        const int r = v >> 11, g = (v >> 5) & 63, b = v & 31;
-        *out++ = static_cast<uint8_t>((r << 3) | (r >> 2));
-        *out++ = static_cast<uint8_t>((g << 2) | (g >> 4));
-        *out++ = static_cast<uint8_t>((b << 3) | (b >> 2));
+        standin::Rgb565ToRgb8(v, out);
+        out += 3;
       } else {
         uint32_t v;
         std::memcpy(&v, row + x * 4, 4);

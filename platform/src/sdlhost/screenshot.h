@@ -14,9 +14,7 @@ namespace standin {
 // user-dirs.dirs), or "." when it is not given or does not exist.
 std::string PicturesFolderHere();
 
-// `picture` as 8-bit RGB, rows packed. RGB565 channels are widened by
-// repeating their top bits (r8 = r5 << 3 | r5 >> 2, g8 = g6 << 2 | g6 >> 4),
-// so 0 stays 0 and the maximum becomes 255, as SDL shows them.
+// `picture` as 8-bit RGB, rows packed; RGB565 widened as standin/rgb565.h says.
 void PictureToRgb8(const Picture& picture, std::vector<uint8_t>* rgb);
 
 // Writes `picture` as PNG to folder/prefix-YYYYMMDD-HHMMSS.png (local time;
