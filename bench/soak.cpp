@@ -20,7 +20,6 @@
 #include <bass.h>
 
 #include <chrono>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -67,18 +66,9 @@ Figures Measure() {
   return f;
 }
 
-// The scene and the texture records its materials still point at (the player
-// dropped their Array after the upload).
 void ReleaseScene() {
-  if (LoadedScene == nullptr) return;
-  std::set<Texture*> textures;
-  for (int32_t i = 0; i < LoadedScene->materials.count; ++i) {
-    if (LoadedScene->materials.items[i] != nullptr && LoadedScene->materials.items[i]->texture)
-      textures.insert(LoadedScene->materials.items[i]->texture);
-  }
   delete LoadedScene;
   LoadedScene = nullptr;
-  for (Texture* t : textures) delete t;
 }
 
 }  // namespace

@@ -10,8 +10,6 @@
 #include <stdarg.h>
 #include <string.h>
 
-#include <vector>
-
 #include "FuzzSupport.h"
 #include "Renderer.h"
 #include "Scene.h"
@@ -120,11 +118,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       times[2] = uint32_t(data[size - 4]) | uint32_t(data[size - 3]) << 8;
       times[3] = (uint32_t(data[size - 2]) | uint32_t(data[size - 1]) << 8) * 10000u / 65535u;
     }
-    // The player drops the textures' Array but not the Texture records (the
-    // materials keep pointing at them): they are the owner's to release.
-    std::vector<Texture*> textures;
-    if (scene->textures != nullptr)
-      textures.assign(scene->textures->items, scene->textures->items + scene->textures->count);
     CheckingRenderer renderer;
     renderer.moderate = true;
     for (int32_t i = 0; i < scene->vertexLists.count; ++i) {
@@ -145,7 +138,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzz::Check(renderer.triangles <= bound, "more triangles than the frame's faces allow");
       }
     }
-    for (Texture* t : textures) delete t;
   } else {
     fuzz::Check(scene->refusalReason()[0] != 0, "unplayable scene without a reason");
   }

@@ -2,6 +2,7 @@
 #include <math.h>
 
 #include "Scene.h"
+#include "SceneFormat.h"
 
 void Matrix::SetIdentity() {
   r0 = {1.0f, 0.0f, 0.0f};
@@ -10,14 +11,12 @@ void Matrix::SetIdentity() {
   t = {0.0f, 0.0f, 0.0f};
 }
 
-// Rotation about x by ax, then y by ay, then z by az, for row vectors.
 void Matrix::SetRotation(float ax, float ay, float az) {
-  float cx = cosf(ax), sx = sinf(ax);
-  float cy = cosf(ay), sy = sinf(ay);
-  float cz = cosf(az), sz = sinf(az);
-  r0 = {cy * cz, cy * sz, -sy};
-  r1 = {sx * sy * cz - cx * sz, sx * sy * sz + cx * cz, sx * cy};
-  r2 = {cx * sy * cz + sx * sz, cx * sy * sz - sx * cz, cx * cy};
+  float r[3][3];
+  SceneFormat::RotationRows(ax, ay, az, r);
+  r0 = {r[0][0], r[0][1], r[0][2]};
+  r1 = {r[1][0], r[1][1], r[1][2]};
+  r2 = {r[2][0], r[2][1], r[2][2]};
 }
 
 void Matrix::Scale(float fx, float fy, float fz) {

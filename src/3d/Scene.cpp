@@ -131,8 +131,8 @@ Scene::Scene()
       textures(nullptr),
       frameSpans(nullptr),
       cameraCount(0),
-      recordTable(nullptr),
       keyFrameCount(0),
+      recordTable(nullptr),
       recordFlags(0),
       recordIndex(0),
       stream(nullptr),
@@ -170,6 +170,8 @@ void Scene::clear() {
   Empty(cameras);
   delete textures;
   textures = nullptr;
+  for (Texture* texture : uploadedTextures) ReleaseRecord(texture);
+  uploadedTextures.clear();
   delete[] frameSpans;
   frameSpans = nullptr;
   delete[] recordTable;
@@ -191,6 +193,22 @@ void Scene::clear() {
 }
 
 bool Scene::isPlayable() const { return playable; }
+
+void Scene::dropTexturePixels() {
+  if (textures == nullptr) return;
+  // The Array's destructor releases whatever its slots hold, so the records
+  // are taken out of them first.
+  for (int32_t i = 0; i < textures->capacity; ++i) {
+    Texture* texture = textures->items[i];
+    if (texture == nullptr) continue;
+    delete[] texture->pixels;
+    texture->pixels = nullptr;
+    textures->items[i] = nullptr;
+    uploadedTextures.push_back(texture);
+  }
+  delete textures;
+  textures = nullptr;
+}
 
 const char* Scene::refusalReason() const { return refusal.c_str(); }
 
@@ -292,10 +310,7 @@ void Scene::readColor(RGBColor* color) {
 
 void Scene::convertRGB565(const uint8_t* texels, uint32_t count, uint8_t* out) {
   for (uint32_t i = 0; i < count; ++i) {
-    const uint32_t v = texels[2 * i] | (texels[2 * i + 1] << 8);
-    out[3 * i] = static_cast<uint8_t>((v >> 11) << 3);
-    out[3 * i + 1] = static_cast<uint8_t>(((v >> 5) & 63) << 2);
-    out[3 * i + 2] = static_cast<uint8_t>((v & 31) << 3);
+    fmt::WidenTexel565(static_cast<uint16_t>(texels[2 * i] | (texels[2 * i + 1] << 8)), out + 3 * i);
   }
 }
 
@@ -313,7 +328,7 @@ void Scene::readMesh() {
   ImportState& st = *importState;
   int32_t faceCount = 0;
   if (!readBytes(&faceCount, 4)) return dropRecord(nullptr);
-  const uint64_t indexBytes = (recordFlags & fmt::kMeshByteIndices) ? 3 : 6;
+  const uint64_t indexBytes = fmt::MeshIndexBytes(recordFlags);
   if (faceCount < 0) return refuse(recordIndex, "mesh face count %d is negative", faceCount);
   if (indexBytes * static_cast<uint64_t>(faceCount) > bytesLeft()) {
     return refuse(recordIndex, "mesh face count %d needs %llu bytes of vertex indices, %llu left",
@@ -340,16 +355,17 @@ void Scene::readMesh() {
     mesh->perFaceMaterial = 1;
     uint32_t runCount = 0;
     ok = readBytes(&runCount, 4);
-    if (ok && 8ull * runCount > bytesLeft()) {
+    const uint64_t runBytes = static_cast<uint64_t>(fmt::kMaterialRunBytes) * runCount;
+    if (ok && runBytes > bytesLeft()) {
       ReleaseRecord(mesh);
       recordTable[recordIndex] = {nullptr, 0};
       return refuse(recordIndex, "material run count %u needs %llu bytes, %llu left", runCount,
-                    8ull * runCount, static_cast<unsigned long long>(bytesLeft()));
+                    static_cast<unsigned long long>(runBytes), static_cast<unsigned long long>(bytesLeft()));
     }
     uint64_t covered = 0;
     for (uint32_t r = 0; ok && r < runCount; ++r) {
       uint32_t run[2];
-      ok = readBytes(run, 8);
+      ok = readBytes(run, fmt::kMaterialRunBytes);
       if (!ok) break;
       covered += run[0];
       if (covered > static_cast<uint64_t>(faceCount)) {
@@ -365,14 +381,15 @@ void Scene::readMesh() {
   }
   if (ok && (recordFlags & fmt::kMeshUVs)) {
     ok = readBytes(&refs.uvList, 4);
-    if (ok && 6ull * faceCount > bytesLeft()) {
+    const uint64_t uvBytes = static_cast<uint64_t>(fmt::kMeshUVIndexBytes) * faceCount;
+    if (ok && uvBytes > bytesLeft()) {
       ReleaseRecord(mesh);
       recordTable[recordIndex] = {nullptr, 0};
       return refuse(recordIndex, "mesh face count %d needs %llu bytes of UV indices, %llu left",
-                    faceCount, 6ull * faceCount, static_cast<unsigned long long>(bytesLeft()));
+                    faceCount, static_cast<unsigned long long>(uvBytes), static_cast<unsigned long long>(bytesLeft()));
     }
     if (ok && faceCount > 0) {
-      std::vector<uint8_t> uv(static_cast<size_t>(6 * faceCount));
+      std::vector<uint8_t> uv(static_cast<size_t>(uvBytes));
       ok = readBytes(uv.data(), uv.size());
       for (int32_t i = 0; ok && i < faceCount; ++i) {
         for (int c = 0; c < 3; ++c) {
@@ -418,25 +435,23 @@ void Scene::readKey() {
   Key* key = new Key();
   key->matrix.SetIdentity();
   if (!checkAndStore(key, fmt::kKey)) return ReleaseRecord(key);
-  int32_t head[2];  // frame number, 4 ignored bytes
-  uint8_t ignored;
+  uint8_t head[9] = {};  // i32 frame number, ignored bytes
   int32_t ref[2] = {0, 0};  // mesh, morph list
   ImportState::KeyRefs refs;
   refs.self = recordIndex;
-  bool ok = readBytes(head, 8);
-  const int32_t frame = head[0];
-  if (ok && (recordFlags & fmt::kKeyExtraByte)) ok = readBytes(&ignored, 1);
-  if (ok && (recordFlags & fmt::kKeyObject)) {
-    const bool morph = (recordFlags & fmt::kKeyMorph) != 0;
-    ok = readBytes(ref, morph ? 8 : 4);
-    key->kind = morph ? 2 : 1;
+  bool ok = readBytes(head, fmt::KeyHeadBytes(recordFlags));
+  int32_t frame;
+  memcpy(&frame, head, 4);
+  const bool object = (recordFlags & fmt::kKeyObject) != 0;
+  const bool camera = (recordFlags & fmt::kKeyCamera) != 0;
+  if (ok && object) {
+    ok = readBytes(ref, fmt::KeyRefBytes(recordFlags));
+    key->kind = (recordFlags & fmt::kKeyMorph) ? 2 : 1;
     refs.mesh = ref[0];
     refs.morph = ref[1];
   }
   key->useMeshMatrix = (recordFlags & fmt::kKeyNoMatrix) ? 1 : 0;
-  const bool object = (recordFlags & fmt::kKeyObject) != 0;
-  const bool camera = (recordFlags & fmt::kKeyCamera) != 0;
-  if (ok && (object || camera) && !(recordFlags & fmt::kKeyNoMatrix)) {
+  if (ok && fmt::KeyHasMatrix(recordFlags)) {
     readMatrix(&key->matrix);
     ok = !st.failed;
   }
@@ -477,15 +492,11 @@ void Scene::readMaterial() {
   int32_t texture = 0;
   const RGBColor black = {0.0f, 0.0f, 0.0f}, white = {1.0f, 1.0f, 1.0f};
   RGBColor* colors[3] = {&material->color0, &material->diffuse, &material->color2};
-  const uint8_t blackBits[3] = {fmt::kMatColor0Black, fmt::kMatDiffuseBlack, fmt::kMatColor2Black};
-  const uint8_t whiteBits[3] = {fmt::kMatColor0White, fmt::kMatDiffuseWhite, fmt::kMatColor2White};
   for (int i = 0; i < 3; ++i) {
-    if (recordFlags & blackBits[i]) {
-      *colors[i] = black;
-    } else if (recordFlags & whiteBits[i]) {
-      *colors[i] = white;
-    } else {
-      readColor(colors[i]);
+    switch (fmt::MaterialColor(recordFlags, i)) {
+      case fmt::kColorBlack: *colors[i] = black; break;
+      case fmt::kColorWhite: *colors[i] = white; break;
+      case fmt::kColorTriple: readColor(colors[i]); break;
     }
   }
   if (recordFlags & fmt::kMatTexture) readBytes(&texture, 4);

@@ -203,20 +203,11 @@ class Scene {
   Array<UVList> uvLists;
   Array<Light> lights;
   Array<Key> cameras;        // entry i is the camera of frame i
-  Array<Texture>* textures;  // dropped by the scene player after upload: delete it and set null;
-                             // records taken out of its slots first are the taker's to release
+  Array<Texture>* textures;  // until the upload: then null (dropTexturePixels)
   FrameSpan* frameSpans;     // frameCount spans
   uint32_t cameraCount;      // header's camera count
-  struct RecordSlot {        // import only
-    void* record;            // the record read under this index, or null
-    uint8_t type;            // its record type 1..7, 0 while empty
-  };
-  RecordSlot* recordTable;   // import only: recordTableSize slots
   int32_t keyFrameCount;     // entries of keyFrames in use, == keys.count
   int32_t keyFrames[kMaxObjectKeys];  // frame number of each object key
-  uint8_t recordFlags;       // import only: flags byte of the record being read
-  int32_t recordIndex;       // import only: index of the record being read
-  std::ifstream* stream;     // import only
 
   Scene();
   // Releases every record. The demo never destroys its Scene; tools and tests do.
@@ -245,15 +236,44 @@ class Scene {
   // dropped (and the file refused if something refers to it). A Scene imports
   // one file only.
   void importFile(const char* fileName);
-  // Reads the header and the records from `stream`, closes and releases it, and
-  // runs the post-load preparation. `stream` must be open for binary reading.
-  void importStream();
 
   // True once a file was imported and prepared without being refused.
   bool isPlayable() const;
   // Why the last import was refused ("" when it was not): the file, the record
   // index (or "header") and the problem.
   const char* refusalReason() const;
+
+  // After the upload of the textures: frees every texture's pixels and the
+  // textures Array, and sets `textures` to null. The Texture records stay, for
+  // the materials point at them and their handles stay valid; the Scene still
+  // owns them and releases them when it is destroyed.
+  void dropTexturePixels();
+
+ private:
+  // The import, behind importFile: the file's state, the record readers and
+  // the post-load preparation, in the order importStream runs them.
+  friend struct SceneTestAccess;  // tests: whether the import state is released
+
+  struct RecordSlot {
+    void* record;  // the record read under this index, or null
+    uint8_t type;  // its record type 1..7, 0 while empty
+  };
+  RecordSlot* recordTable;  // during the import: recordTableSize slots
+  uint8_t recordFlags;      // flags byte of the record being read
+  int32_t recordIndex;      // index of the record being read
+  std::ifstream* stream;    // the file, during the import
+
+  // Import state; null outside an import.
+  struct ImportState;
+  ImportState* importState;
+  std::string fileName;   // the file being or last imported, for messages
+  bool playable;          // set by a successful import
+  std::string refusal;    // reason of the last refusal, "" if none
+  std::vector<Texture*> uploadedTextures;  // records left by dropTexturePixels, owned
+
+  // Reads the header and the records from `stream`, closes and releases it, and
+  // runs the post-load preparation. `stream` must be open for binary reading.
+  void importStream();
 
   // Record readers, called after the record header has been read; each reads
   // its payload from `stream` as `recordFlags` selects.
@@ -269,8 +289,7 @@ class Scene {
   void readMatrix(Matrix* m);
   // Three bytes, each times the float 1/255.
   void readColor(RGBColor* color);
-  // Per little-endian 16-bit texel v: (v >> 11) << 3, ((v >> 5) & 63) << 2,
-  // (v & 31) << 3; the low bits stay 0, so white is (248, 252, 248).
+  // Per little-endian 16-bit texel: SceneFormat::WidenTexel565.
   static void convertRGB565(const uint8_t* texels, uint32_t count, uint8_t* out);
   // Per index i: palette bytes 3i, 3i + 1, 3i + 2.
   static void convertPaletted(const uint8_t* palette, const uint8_t* indices, uint32_t count,
@@ -281,8 +300,8 @@ class Scene {
   void resolveReferences();
   void resolveKeys();
   // Key j's next: the first later key of frame keyFrames[j] + 1 with the same
-  // mesh, else key j itself. Within resolveKeys it takes the answer from one
-  // sorted sweep over all keys, so linking costs O(n log n), not O(n^2).
+  // mesh, else key j itself, as resolveKeys found it in one sorted sweep over
+  // all keys (O(n log n), not O(n^2)).
   void linkNextKey(int32_t j);
   void resolveMeshMaterials();
   void resolveMeshUVLists();
@@ -293,14 +312,6 @@ class Scene {
   void computeMeshGeometry();
   void computeStaticLighting();
 
-  // Import state; null outside an import.
-  struct ImportState;
-  ImportState* importState;
-  std::string fileName;   // the file being or last imported, for messages
-  bool playable;          // set by a successful import
-  std::string refusal;    // reason of the last refusal, "" if none
-
- private:
   void refuse(int32_t record, const char* format, ...)
 #if defined(__GNUC__)
       __attribute__((format(printf, 3, 4)))

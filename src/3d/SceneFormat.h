@@ -28,6 +28,8 @@
 
 #include <stdint.h>
 
+#include <cmath>
+
 namespace SceneFormat {
 
 const uint32_t kHeaderSize = 40;        // bytes of the file header
@@ -90,7 +92,55 @@ const uint32_t kPaletteBytes = 768;       // 256 entries of red, green, blue
 // Light flags.
 const uint8_t kLightMatrix = 0x10;        // matrix block follows; its t is the position
 
-// Side of a texture record in texels, 0 when no size bit is set.
+// Name of a record type in messages ("mesh", "vertex list", "key", "material",
+// "UV list", "texture", "light"); null outside 1..7.
+inline const char* RecordTypeName(uint8_t type) {
+  static const char* const kNames[] = {"mesh",    "vertex list", "key",  "material",
+                                       "UV list", "texture",     "light"};
+  return type >= kFirstRecordType && type <= kLastRecordType ? kNames[type - kFirstRecordType] : nullptr;
+}
+
+// Which bytes the flags add, record by record. Each reader (the importer,
+// the tools' walk) follows these rules.
+
+// Bytes of a matrix block with the given part bits: 0, 12, 24 or 36.
+inline uint32_t MatrixBlockSize(uint8_t flags) {
+  return 12u * (((flags & kMatrixRotation) ? 1u : 0u) + ((flags & kMatrixScale) ? 1u : 0u) +
+                ((flags & kMatrixTranslation) ? 1u : 0u));
+}
+
+// Mesh: bytes of one face's three vertex indices, 3 (u8) or 6 (u16).
+inline uint32_t MeshIndexBytes(uint8_t flags) { return (flags & kMeshByteIndices) ? 3u : 6u; }
+// Mesh: bytes of one face's three UV indices (u16), present with kMeshUVs.
+const uint32_t kMeshUVIndexBytes = 6;
+// Mesh: bytes of one material run (u32 length, ref material).
+const uint32_t kMaterialRunBytes = 8;
+
+// Key: bytes before the refs: i32 frame, 4 ignored bytes, and one more
+// ignored byte with kKeyExtraByte.
+inline uint32_t KeyHeadBytes(uint8_t flags) { return (flags & kKeyExtraByte) ? 9u : 8u; }
+// Key: bytes of the refs: none, ref mesh (object key), or ref mesh and ref
+// morph list (object key with kKeyMorph).
+inline uint32_t KeyRefBytes(uint8_t flags) {
+  return (flags & kKeyObject) ? ((flags & kKeyMorph) ? 8u : 4u) : 0u;
+}
+// Key: whether a matrix block follows: for object and camera keys, unless
+// kKeyNoMatrix is set.
+inline bool KeyHasMatrix(uint8_t flags) {
+  return (flags & (kKeyObject | kKeyCamera)) != 0 && (flags & kKeyNoMatrix) == 0;
+}
+
+// Material: where colour i (0 colour0, 1 diffuse, 2 colour2) comes from. Its
+// black bit is 1 << 2i and wins over its white bit 2 << 2i; with neither a
+// colour triple follows.
+enum MaterialColorSource { kColorBlack, kColorWhite, kColorTriple };
+inline MaterialColorSource MaterialColor(uint8_t flags, int i) {
+  if (flags & (kMatColor0Black << (2 * i))) return kColorBlack;
+  if (flags & (kMatColor0White << (2 * i))) return kColorWhite;
+  return kColorTriple;
+}
+
+// Texture: side in texels, 0 when no size bit is set (then no payload).
 inline uint32_t TextureSide(uint8_t flags) {
   if (flags & kTex32) return 32;
   if (flags & kTex64) return 64;
@@ -98,11 +148,58 @@ inline uint32_t TextureSide(uint8_t flags) {
   if (flags & kTex256) return 256;
   return 0;
 }
+// Texture: bytes of the payload: side*side u16 texels (kTexRGB565), or the
+// palette and side*side u8 indices; 0 without a size bit.
+inline uint32_t TexturePayloadBytes(uint8_t flags) {
+  const uint32_t texels = TextureSide(flags) * TextureSide(flags);
+  if (texels == 0) return 0;
+  return (flags & kTexRGB565) ? 2 * texels : kPaletteBytes + texels;
+}
+// Texture: the 8-bit channels of an RGB565 texel v: red (v >> 11) << 3,
+// green ((v >> 5) & 63) << 2, blue (v & 31) << 3. The low bits stay 0, so
+// white is (248, 252, 248).
+inline void WidenTexel565(uint16_t v, uint8_t rgb[3]) {
+  rgb[0] = static_cast<uint8_t>((v >> 11) << 3);
+  rgb[1] = static_cast<uint8_t>(((v >> 5) & 63) << 2);
+  rgb[2] = static_cast<uint8_t>((v & 31) << 3);
+}
 
-// Bytes of a matrix block with the given part bits: 0, 12, 24 or 36.
-inline uint32_t MatrixBlockSize(uint8_t flags) {
-  return 12u * (((flags & kMatrixRotation) ? 1u : 0u) + ((flags & kMatrixScale) ? 1u : 0u) +
-                ((flags & kMatrixTranslation) ? 1u : 0u));
+// The matrix block's rotation. Angles (ax, ay, az), radians, stand for a
+// rotation about x by ax, then about y by ay, then about z by az, applied to
+// row vectors (p' = p.x*r0 + p.y*r1 + p.z*r2). With c and s the cosines and
+// sines of the angles, the rows are
+//   r0 = (cy cz,             cy sz,             -sy  )
+//   r1 = (sx sy cz - cx sz,  sx sy sz + cx cz,  sx cy)
+//   r2 = (cx sy cz + sx sz,  cx sy sz - sx cz,  cx cy)
+// computed in T (the importer: float).
+template <typename T>
+void RotationRows(T ax, T ay, T az, T r[3][3]) {
+  using std::cos;
+  using std::sin;
+  const T cx = cos(ax), sx = sin(ax), cy = cos(ay), sy = sin(ay), cz = cos(az), sz = sin(az);
+  r[0][0] = cy * cz, r[0][1] = cy * sz, r[0][2] = -sy;
+  r[1][0] = sx * sy * cz - cx * sz, r[1][1] = sx * sy * sz + cx * cz, r[1][2] = sx * cy;
+  r[2][0] = cx * sy * cz + sx * sz, r[2][1] = cx * sy * sz - sx * cz, r[2][2] = cx * cy;
+}
+
+// The writers' inverse: angles whose RotationRows are the proper rotation r,
+// ay = asin(-r[0][2]) in -pi/2..pi/2. When cos(ay) is not above `locked` the
+// rotation looks straight along x, where only ax - az (or ax + az) is fixed:
+// az = 0 is taken.
+template <typename T>
+void RotationAngles(const T r[3][3], T locked, T angles[3]) {
+  T sy = -r[0][2];
+  if (sy < T(-1)) sy = T(-1);
+  if (sy > T(1)) sy = T(1);
+  const T ay = std::asin(sy);
+  angles[1] = ay;
+  if (std::cos(ay) > locked) {
+    angles[0] = std::atan2(r[1][2], r[2][2]);
+    angles[2] = std::atan2(r[0][1], r[0][0]);
+  } else {
+    angles[0] = std::atan2(r[1][0] * sy, r[1][1]);
+    angles[2] = T(0);
+  }
 }
 
 }  // namespace SceneFormat

@@ -40,6 +40,12 @@ struct Scene::ImportState {
     uintptr_t mesh;  // the mesh's position in `meshes`
     int64_t frame;
     int32_t position;
+
+    bool operator<(const KeyOrder& b) const {
+      if (mesh != b.mesh) return mesh < b.mesh;
+      if (frame != b.frame) return frame < b.frame;
+      return position < b.position;
+    }
   };
 
   std::vector<MeshRefs> meshRefs;
@@ -52,7 +58,6 @@ struct Scene::ImportState {
   std::vector<MaterialRefs> materialRefs;
   std::vector<KeyOrder> keyOrder;
   std::vector<int32_t> nextPosition;      // parallel to `keys`: position of each key's next
-  bool nextKnown = false;                 // nextPosition is filled in for every key
 
   uint64_t fileSize = 0;
   uint64_t position = 0;        // bytes read so far

@@ -117,21 +117,9 @@ ScenePlayer::ScenePlayer(Renderer* renderer, Scene* scene)
     material->textureHandle = material->texture != nullptr ? material->texture->handle : -1;
   }
 
-  // The pixel data now lives in the renderer. The Texture records stay (the
-  // materials point at them and their handles stay valid); their pixels and
-  // the Array go. The Array's destructor releases whatever its slots hold, so
-  // the slots are emptied first.
-  if (textures != nullptr) {
-    for (int32_t i = 0; i < textures->capacity; ++i) {
-      Texture* texture = textures->items[i];
-      if (texture == nullptr) continue;
-      delete[] texture->pixels;
-      texture->pixels = nullptr;
-      textures->items[i] = nullptr;
-    }
-    delete textures;
-    scene->textures = nullptr;
-  }
+  // The pixel data now lives in the renderer; the Texture records stay for
+  // the materials.
+  scene->dropTexturePixels();
 
   SetupProjection(kFieldOfView);
 }

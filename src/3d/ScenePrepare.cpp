@@ -19,22 +19,8 @@ namespace fmt = SceneFormat;
 namespace {
 
 const char* KindName(uint8_t type) {
-  switch (type) {
-    case fmt::kMesh: return "mesh";
-    case fmt::kVertexList: return "vertex list";
-    case fmt::kKey: return "key";
-    case fmt::kMaterial: return "material";
-    case fmt::kUVList: return "UV list";
-    case fmt::kTexture: return "texture";
-    case fmt::kLight: return "light";
-    default: return "nothing";
-  }
-}
-
-inline bool OrderLess(const Scene::ImportState::KeyOrder& a, const Scene::ImportState::KeyOrder& b) {
-  if (a.mesh != b.mesh) return a.mesh < b.mesh;
-  if (a.frame != b.frame) return a.frame < b.frame;
-  return a.position < b.position;
+  const char* name = fmt::RecordTypeName(type);
+  return name != nullptr ? name : "nothing";
 }
 
 }  // namespace
@@ -290,13 +276,11 @@ void Scene::resolveKeys() {
   size_t t = 0;
   for (size_t s = 0; s < order.size(); ++s) {
     const ImportState::KeyOrder target = {order[s].mesh, order[s].frame + 1, order[s].position + 1};
-    while (t < order.size() && OrderLess(order[t], target)) ++t;
+    while (t < order.size() && order[t] < target) ++t;
     const bool found = t < order.size() && order[t].mesh == target.mesh && order[t].frame == target.frame;
     st.nextPosition[static_cast<size_t>(order[s].position)] = found ? order[t].position : order[s].position;
   }
-  st.nextKnown = true;
   for (int32_t j = 0; j < keys.count; ++j) linkNextKey(j);
-  st.nextKnown = false;
   std::vector<ImportState::KeyOrder>().swap(order);
 
   for (int32_t i = 0; i + 1 < cameras.count; ++i) cameras.items[i]->next = cameras.items[i + 1];
@@ -304,21 +288,7 @@ void Scene::resolveKeys() {
 }
 
 void Scene::linkNextKey(int32_t j) {
-  Key* key = keys.items[j];
-  if (importState != nullptr && importState->nextKnown) {
-    key->next = keys.items[importState->nextPosition[static_cast<size_t>(j)]];
-    return;
-  }
-  // The plain search: the first later key of the next frame with the same mesh.
-  const int64_t frame = static_cast<int64_t>(keyFrames[j]) + 1;
-  int32_t found = j;
-  for (int32_t k = j + 1; k < keys.count; ++k) {
-    if (keyFrames[k] == frame && keys.items[k]->mesh == key->mesh) {
-      found = k;
-      break;
-    }
-  }
-  key->next = keys.items[found];
+  keys.items[j]->next = keys.items[importState->nextPosition[static_cast<size_t>(j)]];
 }
 
 void Scene::resolveMeshMaterials() {

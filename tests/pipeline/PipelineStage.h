@@ -50,8 +50,8 @@ inline void AddRigidKey(vef::SceneWriter& w, int frame, int32_t mesh, float x, f
   w.addKey(key);
 }
 
-// A recording renderer, a scene imported from bytes and a player on both. The
-// scene and the texture records the player keeps alive are freed at the end.
+// A recording renderer, a scene imported from bytes and a player on both; the
+// scene is freed at the end.
 struct Stage {
   RecordingRenderer renderer;
   Scene* scene = nullptr;
@@ -65,9 +65,6 @@ struct Stage {
   ~Stage() {
     player.reset();
     delete scene;
-    // The player dropped the textures Array; the Texture records stayed for the
-    // materials and belong to nobody now.
-    for (const Texture* t : renderer.uploads) delete t;
   }
   Stage(const Stage&) = delete;
   Stage& operator=(const Stage&) = delete;

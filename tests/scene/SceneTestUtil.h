@@ -14,6 +14,14 @@
 #include "Scene.h"
 #include "SceneWriter.h"
 
+// The one look behind Scene's public face: whether the import released its
+// state (the record table, the file stream, the reader's bookkeeping).
+struct SceneTestAccess {
+  static bool ImportStateReleased(const Scene& s) {
+    return s.recordTable == nullptr && s.stream == nullptr && s.importState == nullptr;
+  }
+};
+
 struct Imported {
   std::unique_ptr<Scene> scene;
   std::string log;  // what the import wrote to the debug channel (UTF-8)

@@ -24,8 +24,7 @@ void ExpectRefused(const Imported& r, const std::string& problem) {
   EXPECT_EQ(s.keyFrameCount, 0);
   EXPECT_EQ(s.textures, nullptr);
   EXPECT_EQ(s.frameSpans, nullptr);
-  EXPECT_EQ(s.recordTable, nullptr);
-  EXPECT_EQ(s.stream, nullptr);
+  EXPECT_TRUE(SceneTestAccess::ImportStateReleased(s));
 }
 
 // What the player relies on in a playable scene.

@@ -84,8 +84,7 @@ TEST(TwoFrameSample, ImportsToTheDocumentedScene) {
   EXPECT_EQ(s.frameSpans[0].keyCount, 1);
   EXPECT_EQ(s.frameSpans[1].firstKey, 1);
   EXPECT_EQ(s.frameSpans[1].keyCount, 1);
-  EXPECT_EQ(s.recordTable, nullptr);
-  EXPECT_EQ(s.stream, nullptr);
+  EXPECT_TRUE(SceneTestAccess::ImportStateReleased(s));
 
   ASSERT_EQ(s.cameras.count, 2);
   for (int i = 0; i < 2; ++i) {

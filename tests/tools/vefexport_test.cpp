@@ -111,7 +111,7 @@ const std::vector<float> kTriangle = {0, 0, 0, 1, 0, 0, 0, 1, 0};
 std::unique_ptr<Scene> Import(const std::string& path) {
   auto scene = std::make_unique<Scene>();
   scene->importFile(path.c_str());
-  EXPECT_TRUE(scene->playable) << scene->refusalReason();
+  EXPECT_TRUE(scene->isPlayable()) << scene->refusalReason();
   return scene;
 }
 

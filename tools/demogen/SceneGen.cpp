@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "SceneFormat.h"
 #include "Textures.h"
 
 namespace demogen {
@@ -41,25 +42,23 @@ struct Mat {
   V3 Apply(V3 p) const { return r0 * p.x + r1 * p.y + r2 * p.z + t; }
 };
 
-// The rotation that a matrix block's angles stand for (the importer's formula).
+// The rotation that a matrix block's angles stand for.
 Mat Rotation(V3 a) {
-  float cx = std::cos(a.x), sx = std::sin(a.x), cy = std::cos(a.y), sy = std::sin(a.y);
-  float cz = std::cos(a.z), sz = std::sin(a.z);
+  float r[3][3];
+  SceneFormat::RotationRows(a.x, a.y, a.z, r);
   Mat m;
-  m.r0 = {cy * cz, cy * sz, -sy};
-  m.r1 = {sx * sy * cz - cx * sz, sx * sy * sz + cx * cz, sx * cy};
-  m.r2 = {cx * sy * cz + sx * sz, cx * sy * sz - sx * cz, cx * cy};
+  m.r0 = {r[0][0], r[0][1], r[0][2]};
+  m.r1 = {r[1][0], r[1][1], r[1][2]};
+  m.r2 = {r[2][0], r[2][1], r[2][2]};
   return m;
 }
 
 // Angles (ax, ay, az) whose Rotation() is the proper rotation m.
 V3 AnglesOf(const Mat& m) {
-  float sy = std::clamp(-m.r0.z, -1.0f, 1.0f);
-  float ay = std::asin(sy);
-  float cy = std::cos(ay);
-  if (cy > 1e-5f) return {std::atan2(m.r1.z, m.r2.z), ay, std::atan2(m.r0.y, m.r0.x)};
-  // Looking straight along x: only ax - az (or ax + az) is defined; take az = 0.
-  return {std::atan2(m.r1.x * sy, m.r1.y), ay, 0.0f};
+  const float r[3][3] = {{m.r0.x, m.r0.y, m.r0.z}, {m.r1.x, m.r1.y, m.r1.z}, {m.r2.x, m.r2.y, m.r2.z}};
+  float a[3];
+  SceneFormat::RotationAngles(r, 1e-5f, a);
+  return {a[0], a[1], a[2]};
 }
 
 float Smooth(float u) {

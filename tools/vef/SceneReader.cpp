@@ -86,7 +86,7 @@ std::string Payload(Cursor& c, uint8_t type, uint8_t flags, std::string* problem
   switch (type) {
     case fmt::kMesh: {
       int32_t faces = static_cast<int32_t>(c.u32());
-      const uint64_t per = (flags & fmt::kMeshByteIndices) ? 3 : 6;
+      const uint64_t per = fmt::MeshIndexBytes(flags);
       if (faces < 0) {
         *problem = Format("face count %d is negative", faces);
         *stop = true;
@@ -98,7 +98,8 @@ std::string Payload(Cursor& c, uint8_t type, uint8_t flags, std::string* problem
       if (flags & fmt::kMeshVertexList) s += Format(", vertex list %d", static_cast<int32_t>(c.u32()));
       if (flags & fmt::kMeshMaterialRuns) {
         uint32_t runs = c.u32();
-        if (8ull * runs > c.left()) return tooLarge("material run count", runs, 8ull * runs);
+        const uint64_t runBytes = uint64_t(fmt::kMaterialRunBytes) * runs;
+        if (runBytes > c.left()) return tooLarge("material run count", runs, runBytes);
         s += Format(", %u material runs:", runs);
         uint64_t covered = 0;
         for (uint32_t r = 0; r < runs && c.ok; ++r) {
@@ -116,8 +117,9 @@ std::string Payload(Cursor& c, uint8_t type, uint8_t flags, std::string* problem
       }
       if (flags & fmt::kMeshUVs) {
         s += Format(", UV list %d", static_cast<int32_t>(c.u32()));
-        if (6ull * faces > c.left()) return tooLarge("face count (UV indices)", faces, 6ull * faces);
-        c.skip(6ull * faces);
+        const uint64_t uvBytes = uint64_t(fmt::kMeshUVIndexBytes) * uint64_t(faces);
+        if (uvBytes > c.left()) return tooLarge("face count (UV indices)", faces, uvBytes);
+        c.skip(uvBytes);
       }
       if (flags & fmt::kMeshPlacement) s += ", placement" + MatrixSummary(c, flags);
       return s;
@@ -135,16 +137,15 @@ std::string Payload(Cursor& c, uint8_t type, uint8_t flags, std::string* problem
     }
     case fmt::kKey: {
       int32_t frame = static_cast<int32_t>(c.u32());
-      c.skip(4);
-      if (flags & fmt::kKeyExtraByte) c.skip(1);
+      c.skip(fmt::KeyHeadBytes(flags) - 4);
       const bool object = flags & fmt::kKeyObject, camera = flags & fmt::kKeyCamera;
       std::string s = object && camera ? "object and camera key" : object ? "object key" : camera ? "camera key" : "unused key";
       s += Format(", frame %d", frame);
       if (object) {
         s += Format(", mesh %d", static_cast<int32_t>(c.u32()));
-        if (flags & fmt::kKeyMorph) s += Format(", morph list %d", static_cast<int32_t>(c.u32()));
+        if (fmt::KeyRefBytes(flags) == 8) s += Format(", morph list %d", static_cast<int32_t>(c.u32()));
       }
-      if ((object || camera) && !(flags & fmt::kKeyNoMatrix)) {
+      if (fmt::KeyHasMatrix(flags)) {
         s += "," + MatrixSummary(c, flags);
       } else if (object) {
         s += ", mesh's placement";
@@ -155,11 +156,11 @@ std::string Payload(Cursor& c, uint8_t type, uint8_t flags, std::string* problem
       std::string s;
       const char* names[3] = {"colour0", "diffuse", "colour2"};
       for (int i = 0; i < 3; ++i) {
-        const uint8_t black = static_cast<uint8_t>(1 << (2 * i)), white = static_cast<uint8_t>(2 << (2 * i));
+        const fmt::MaterialColorSource source = fmt::MaterialColor(flags, i);
         if (i) s += ", ";
-        if (flags & black) {
+        if (source == fmt::kColorBlack) {
           s += Format("%s black", names[i]);
-        } else if (flags & white) {
+        } else if (source == fmt::kColorWhite) {
           s += Format("%s white", names[i]);
         } else {
           uint8_t r = c.u8(), g = c.u8(), b = c.u8();
@@ -183,12 +184,8 @@ std::string Payload(Cursor& c, uint8_t type, uint8_t flags, std::string* problem
     case fmt::kTexture: {
       uint32_t side = fmt::TextureSide(flags);
       if (side == 0) return "no size bit: ignored";
-      if (flags & fmt::kTexRGB565) {
-        c.skip(2ull * side * side);
-        return Format("%u x %u, RGB565", side, side);
-      }
-      c.skip(fmt::kPaletteBytes + side * side);
-      return Format("%u x %u, paletted", side, side);
+      c.skip(fmt::TexturePayloadBytes(flags));
+      return Format("%u x %u, %s", side, side, (flags & fmt::kTexRGB565) ? "RGB565" : "paletted");
     }
     case fmt::kLight: {
       uint8_t r = c.u8(), g = c.u8(), b = c.u8();
@@ -205,16 +202,8 @@ std::string Payload(Cursor& c, uint8_t type, uint8_t flags, std::string* problem
 }  // namespace
 
 const char* RecordTypeName(uint8_t type) {
-  switch (type) {
-    case fmt::kMesh: return "mesh";
-    case fmt::kVertexList: return "vertex list";
-    case fmt::kKey: return "key";
-    case fmt::kMaterial: return "material";
-    case fmt::kUVList: return "UV list";
-    case fmt::kTexture: return "texture";
-    case fmt::kLight: return "light";
-    default: return "unknown";
-  }
+  const char* name = fmt::RecordTypeName(type);
+  return name != nullptr ? name : "unknown";
 }
 
 FileListing ReadRecords(const std::vector<uint8_t>& bytes) {

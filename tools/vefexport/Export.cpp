@@ -138,13 +138,10 @@ void SplitTriangles(const Primitive& p, bool flip, int instance, std::vector<Chu
 }  // namespace
 
 Vec3 EulerFromRows(const std::array<Vec3, 3>& r) {
-  const double sy = std::clamp(-r[0][2], -1.0, 1.0);
-  const double ay = std::asin(sy);
-  const double cy = std::cos(ay);
-  if (cy > 1e-6) return {std::atan2(r[1][2], r[2][2]), ay, std::atan2(r[0][1], r[0][0])};
-  // Gimbal lock (cy = 0): only ax - az (sy = 1) or ax + az (sy = -1) is fixed; take az = 0,
-  // then r1 = (sx sy, cx, 0).
-  return {std::atan2(r[1][0] * sy, r[1][1]), ay, 0.0};
+  const double rows[3][3] = {{r[0][0], r[0][1], r[0][2]}, {r[1][0], r[1][1], r[1][2]}, {r[2][0], r[2][1], r[2][2]}};
+  double a[3];
+  SceneFormat::RotationAngles(rows, 1e-6, a);
+  return {a[0], a[1], a[2]};
 }
 
 bool SplitScaleRotation(const Affine& m, Vec3* scale, std::array<Vec3, 3>* rotation) {

@@ -70,10 +70,8 @@ bool ExportScene(const Model& model, const ExportOptions& options, const std::st
 // the format limits they hit.
 std::string ListModel(const Model& model);
 
-// Euler angles (ax, ay, az) whose SetRotation rows equal the rotation `r`
-// (orthonormal rows, determinant +1), as the importer rebuilds them:
-// r0 = (cy cz, cy sz, -sy), r1 = (sx sy cz - cx sz, sx sy sz + cx cz, sx cy),
-// r2 = (cx sy cz + sx sz, cx sy sz - sx cz, cx cy).
+// Euler angles (ax, ay, az) whose SceneFormat::RotationRows, as the importer
+// rebuilds them, equal the rotation `r` (orthonormal rows, determinant +1).
 Vec3 EulerFromRows(const std::array<Vec3, 3>& r);
 
 // Splits `m`'s 3x3 part into per-row scales and a rotation (rows = scale[i] *
