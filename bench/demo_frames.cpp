@@ -26,6 +26,7 @@
 #include "3d/D3DRenderer.h"
 #include "3d/Scene.h"
 #include "3d/ScenePlayer.h"
+#include "Demo.h"
 #include "MainWindow.h"
 #include "SceneGen.h"
 #include "SceneWriter.h"
@@ -42,10 +43,8 @@ Figures Run(const std::string& scenePath, int threads, int passes, const std::ve
   setenv("DEMO_THREADS", std::to_string(threads).c_str(), 1);
   HWND window = CreateMainWindow(reinterpret_cast<HINSTANCE>(0x400000), SW_SHOWNORMAL, true, 800, 600);
   standin::SetHost(nullptr);  // pictures go to the headless host's memory
-  auto* renderer = new D3DRenderer(window, true, true, 800, 600, 16, 2);
-  // The scene lives until the process ends, as in the demo.
-  auto* scene = new Scene;
-  scene->importFile(scenePath.c_str());
+  D3DRenderer* renderer = DemoCreateRenderer(window, 800, 600);
+  Scene* scene = DemoImportScene(scenePath.c_str());
   if (!scene->isPlayable()) {
     std::fprintf(stderr, "bench_demo_frames: the generated scene is refused\n");
     std::exit(1);
@@ -56,15 +55,13 @@ Figures Run(const std::string& scenePath, int threads, int passes, const std::ve
   for (int pass = 0; pass < passes; ++pass) {
     for (size_t i = 0; i < times.size(); ++i) {
       const auto t0 = Clock::now();
-      renderer->ClearFrame(0x20, 1.0f);
-      player->Render(times[i]);
-      renderer->Print(0, 0, 0, "%u", times[i]);
-      renderer->Present();
+      DemoDrawFrame(renderer, *player, times[i]);
       ms[i] = std::min(ms[i], std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
     }
   }
   delete player;
   delete renderer;
+  delete scene;
   DestroyWindow(window);
   double total = 0;
   for (double m : ms) total += m;

@@ -41,6 +41,23 @@ uint32_t ShiftDemoTime(uint32_t time, const BYTE* mouseButton) {
   return time;
 }
 
+D3DRenderer* DemoCreateRenderer(HWND window, int width, int height) {
+  return new D3DRenderer(window, true, true, width, height, 16, 2);
+}
+
+Scene* DemoImportScene(const char* fileName) {
+  Scene* scene = new Scene();
+  scene->importFile(fileName);
+  return scene;
+}
+
+void DemoDrawFrame(Renderer* renderer, ScenePlayer& player, uint32_t time) {
+  renderer->ClearFrame(kClearColor, kClearDepth);
+  player.Render(time);
+  renderer->Print(0, 0, 0, "%d", time);
+  renderer->Present();
+}
+
 DemoRun::DemoRun(HINSTANCE instance, int showCommand)
     : Instance(instance), ShowCommand(showCommand) {
   memset(&Message, 0, sizeof Message);
@@ -67,18 +84,15 @@ bool DemoStartUp(DemoRun& run) {
     DebugPrint("\nNo PerformanceFreq");
   }
 
-  D3DRenderer* renderer = new D3DRenderer(run.Window, true, true, 800, 600, 16, 2);
-  ActiveRenderer = renderer;
+  ActiveRenderer = DemoCreateRenderer(run.Window, 800, 600);
 
   BASS_Init(-1, 44100, 0, GetForegroundWindow());
 
   // Only a second run in one process (the driver's tests) finds a scene here.
-  // Scenes are never freed (the textures' records outlive their Array), so the
-  // earlier one is kept reachable too.
+  // The demo never frees its scene, so the earlier one is kept reachable too.
   static std::vector<Scene*>* earlierScenes = new std::vector<Scene*>;  // never destroyed
   if (LoadedScene) earlierScenes->push_back(LoadedScene);
-  LoadedScene = new Scene();
-  LoadedScene->importFile(kSceneFileName);
+  LoadedScene = DemoImportScene(kSceneFileName);
   if (!LoadedScene->isPlayable()) {
     const char* reason = LoadedScene->refusalReason();
     // The reason starts with the file's name already; the line names it once.
@@ -137,10 +151,7 @@ bool DemoPass(DemoRun& run) {
   if (run.Input->MouseButton[2]) DebugPrint("current time=%d", (int)run.DemoTime);
 
   if (RendererReady) {
-    ActiveRenderer->ClearFrame(kClearColor, kClearDepth);
-    run.Player->Render(run.DemoTime);
-    ActiveRenderer->Print(0, 0, 0, "%d", run.DemoTime);
-    ActiveRenderer->Present();
+    DemoDrawFrame(ActiveRenderer, *run.Player, run.DemoTime);
 
     DWORD position = run.PositionSource ? run.PositionSource(run.Stream)
                                         : BASS_ChannelGetPosition(run.Stream);

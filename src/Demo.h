@@ -19,6 +19,8 @@
 #include "3d/ScenePlayer.h"
 
 class cDirectInput;
+class D3DRenderer;
+class Renderer;
 class Scene;
 
 extern const char* const kSceneFileName;  // "scene.2vef"
@@ -37,6 +39,18 @@ uint32_t DemoTimeFromPosition(uint32_t position, float length);
 // The time shift of the mouse buttons for one frame: button 0 held adds 10;
 // otherwise button 1 held takes 30 off, but never below 0.
 uint32_t ShiftDemoTime(uint32_t time, const BYTE* mouseButton);
+
+// The demo's renderer on `window`: fullscreen, the hardware device, width x
+// height at 16 bits per pixel, 2 back buffers (the demo asks for 800 x 600).
+D3DRenderer* DemoCreateRenderer(HWND window, int width, int height);
+
+// A new Scene with the scene file imported and prepared; whether it can be
+// played is the caller's to ask (isPlayable, refusalReason).
+Scene* DemoImportScene(const char* fileName);
+
+// One frame of the demo at `time`: clear colour and depth, the scene, the time
+// number at the top-left corner ("%d"), present.
+void DemoDrawFrame(Renderer* renderer, ScenePlayer& player, uint32_t time);
 
 struct DemoRun {
   HINSTANCE Instance;

@@ -11,15 +11,12 @@
 #include "3d/D3DRenderer.h"
 #include "3d/Scene.h"
 #include "3d/ScenePlayer.h"
+#include "Demo.h"
 #include "DemoContent.h"
 #include "DeviceTestSupport.h"
 #include "MainWindow.h"
 
 namespace {
-
-// Scenes stay reachable until the process ends, as in the demo: a player
-// detaches their textures, which the scene's own tear-down does not expect.
-Scene* gLiveScenes[4];
 
 std::vector<uint16_t> BackPixels(LPDIRECTDRAWSURFACE7 surface) {
   DDSURFACEDESC2 desc;
@@ -45,13 +42,11 @@ TEST_F(DemoThreads, FramesAreIdenticalAtEveryThreadCount) {
   std::vector<std::vector<uint16_t>> first;
   const char* saved = std::getenv("DEMO_THREADS");
   const std::string savedValue = saved != nullptr ? saved : "";
-  int run = 0;
   for (int threads : {1, 2, 3, 8}) {
     setenv("DEMO_THREADS", std::to_string(threads).c_str(), 1);
     HWND window = CreateMainWindow(0, SW_SHOWNORMAL, true, 800, 600);
-    auto* renderer = new D3DRenderer(window, true, true, 800, 600, 16, 2);
-    Scene* scene = gLiveScenes[run++] = new Scene;
-    scene->importFile(scenePath.c_str());
+    D3DRenderer* renderer = DemoCreateRenderer(window, 800, 600);
+    Scene* scene = DemoImportScene(scenePath.c_str());
     ASSERT_TRUE(scene->isPlayable());
     auto* player = new ScenePlayer(renderer, scene);
     for (size_t i = 0; i < std::size(times); ++i) {
@@ -71,6 +66,7 @@ TEST_F(DemoThreads, FramesAreIdenticalAtEveryThreadCount) {
     }
     delete player;
     delete renderer;
+    delete scene;
     DestroyWindow(window);
   }
   if (saved != nullptr) {

@@ -24,6 +24,7 @@
 
 #include "Capture.h"
 #include "D3DRenderer.h"
+#include "Demo.h"
 #include "MainWindow.h"
 #include "Scene.h"
 #include "ScenePlayer.h"
@@ -35,15 +36,10 @@
 namespace democapture {
 namespace {
 
-// What the demo's frame loop clears to and where it prints the time.
-const uint32_t kClearColor = 0x20;
-const float kClearDepth = 1.0f;
 const int kPngLevel = 1;  // fast: capture speed matters more than file size
 
 volatile sig_atomic_t g_interrupted = 0;
 
-// The loaded scene, alive until the process ends (as the demo's LoadedScene).
-Scene* LiveScene = nullptr;
 void OnSignal(int) { g_interrupted = 1; }
 
 // SIGINT and SIGTERM only set a flag (no restart of interrupted calls, so a
@@ -77,9 +73,7 @@ struct Demo {
     delete player;
     delete tracer;
     delete device;
-    // As in the demo, the scene is not freed: it lives until the process ends
-    // (LiveScene keeps it reachable). The player has detached its textures
-    // from it, which the scene's own tear-down does not expect.
+    delete scene;
   }
 
   // Sets the demo up for a drawing of layout.drawWidth x drawHeight: the
@@ -100,7 +94,7 @@ struct Demo {
     // Pictures go to the headless host, whatever the window set up.
     standin::SetHost(nullptr);
     standin::SetTextScale(w / 800.0, h / 600.0);
-    device = new D3DRenderer(window, true, true, w, h, 16, 2);
+    device = DemoCreateRenderer(window, w, h);
     if (!device->PrimarySurface || !device->BackSurface || !device->Device) {
       *error = "the device layer could not be set up (DirectDraw/Direct3D error 0x" + Hex(uint32_t(device->LastResult)) + ")";
       return false;
@@ -110,8 +104,7 @@ struct Demo {
       tracer = new TracingRenderer(device, stdout);
       renderer = tracer;
     }
-    scene = LiveScene = new Scene();
-    scene->importFile(scenePath.c_str());
+    scene = DemoImportScene(scenePath.c_str());
     if (!scene->isPlayable()) {
       const char* reason = scene->refusalReason();
       *error = "scene file '" + scenePath + "' is refused: " + (reason && reason[0] ? reason : "it could not be read");
@@ -122,12 +115,7 @@ struct Demo {
   }
 
   // One pass of the frame loop's drawing at demo time `time`.
-  void Draw(uint32_t time) {
-    renderer->ClearFrame(kClearColor, kClearDepth);
-    player->Render(time);
-    renderer->Print(0, 0, 0, "%d", time);
-    renderer->Present();
-  }
+  void Draw(uint32_t time) { DemoDrawFrame(renderer, *player, time); }
 
   static std::string Hex(uint32_t v) {
     char text[16];
