@@ -58,8 +58,6 @@ TEST(Allocation, RenderAllocatesNothingPerFrame) {
 
   Scene* scene = ImportSceneBytes(w.bytes());
   ASSERT_TRUE(scene->isPlayable()) << scene->refusalReason();
-  std::vector<Texture*> textures(scene->textures->items,
-                                 scene->textures->items + scene->textures->count);
   DiscardingRenderer renderer;
   {
     ScenePlayer player(&renderer, scene);
@@ -70,7 +68,6 @@ TEST(Allocation, RenderAllocatesNothingPerFrame) {
     EXPECT_GT(renderer.triangles, 41 * 6);
   }
   delete scene;
-  for (Texture* t : textures) delete t;
 }
 
 }  // namespace
