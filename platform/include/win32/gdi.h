@@ -1,8 +1,8 @@
 // GDI: stock objects and text output on a device context.
 //
 // A device context from IDirectDrawSurface7::GetDC starts with GDI's defaults:
-// the System font, black text, a white background, background mode OPAQUE,
-// alignment left/top.
+// the System font, black text on an opaque white background, alignment
+// left/top. Only those defaults are built.
 #ifndef STANDIN_WIN32_GDI_H
 #define STANDIN_WIN32_GDI_H
 
@@ -15,10 +15,6 @@
 #define HOLLOW_BRUSH NULL_BRUSH
 #define SYSTEM_FONT 13
 
-// Background modes.
-#define TRANSPARENT 1
-#define OPAQUE 2
-
 #define RGB(r, g, b) ((COLORREF)(((BYTE)(r) | ((WORD)((BYTE)(g)) << 8)) | (((DWORD)(BYTE)(b)) << 16)))
 
 #ifdef __cplusplus
@@ -28,9 +24,6 @@ extern "C" {
 HGDIOBJ WINAPI GetStockObject(int object);
 // Draws `length` characters of code page 1252 text with its top-left corner at (x, y).
 BOOL WINAPI TextOutA(HDC dc, int x, int y, LPCSTR text, int length);
-COLORREF WINAPI SetTextColor(HDC dc, COLORREF color);
-COLORREF WINAPI SetBkColor(HDC dc, COLORREF color);
-int WINAPI SetBkMode(HDC dc, int mode);
 
 #ifdef __cplusplus
 }

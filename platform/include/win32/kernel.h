@@ -16,7 +16,6 @@ void WINAPI OutputDebugStringA(LPCSTR text);
 // Counts per second of the performance counter (here: the monotonic clock in
 // nanoseconds, 1,000,000,000). Always succeeds on Linux.
 BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency);
-BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count);
 
 // The C runtime's _vsnprintf, as on Windows: formats at most `count` bytes into
 // `buffer`; returns the length, or -1 when the text did not fit (the buffer then

@@ -228,8 +228,6 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name);
 // Default handling: WM_NCCREATE TRUE; WM_CLOSE destroys the window; WM_PAINT
 // validates it; Alt+F4 (WM_SYSKEYDOWN) sends WM_CLOSE; everything else 0.
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// Calls the window procedure now and returns its result.
-LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Appends to the queue of the window's thread (null window: the calling
 // thread). FALSE for a window that does not exist or a full queue (10000).
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -41,14 +41,6 @@ extern "C" BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
   return TRUE;
 }
 
-extern "C" BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
-  if (count == nullptr) return FALSE;
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  count->QuadPart = static_cast<LONGLONG>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-  return TRUE;
-}
-
 namespace {
 
 // Rewrites the Microsoft size prefixes I64 and I32 into their C99 forms

@@ -120,7 +120,7 @@ class Surface final : public IDirectDrawSurface7 {
   bool lost_ = false;
   bool locked_ = false;
   uint64_t version_ = 0;
-  struct DeviceContext* dc_ = nullptr;
+  HDC dc_ = nullptr;  // the device context GetDC handed out, until ReleaseDC
   Clipper* clipper_ = nullptr;
   std::vector<Surface*> attached_;  // explicitly attached (z-buffers), one reference each
   std::vector<Surface*> chain_;     // on a front surface: its back buffers, one reference each

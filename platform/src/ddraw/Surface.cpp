@@ -86,7 +86,7 @@ Surface::Surface(DirectDraw* owner, const DDSURFACEDESC2& desc, int width, int h
 }
 
 Surface::~Surface() {
-  if (dc_ != nullptr) DestroySurfaceDC(reinterpret_cast<HDC>(dc_));
+  if (dc_ != nullptr) DestroyDC(dc_);
   for (Surface* s : attached_) s->Release();
   for (Surface* s : chain_) {
     s->front_ = nullptr;
@@ -392,17 +392,16 @@ HRESULT Surface::GetDC(HDC* dc) {
   if (dc_ != nullptr) return DDERR_DCALREADYCREATED;
   if (locked_) return DDERR_SURFACEBUSY;
   if (IsZBuffer()) return DDERR_CANTCREATEDC;
-  const HDC h = CreateSurfaceDC(this);
-  dc_ = LookupDC(h);
-  *dc = h;
+  dc_ = CreateDC(ColorTarget(), [](void* owner) { static_cast<Surface*>(owner)->Touch(); }, this);
+  *dc = dc_;
   return DD_OK;
 }
 
 HRESULT Surface::ReleaseDC(HDC dc) {
   STANDIN_FAULT("IDirectDrawSurface7::ReleaseDC");
   if (dc_ == nullptr) return DDERR_NODC;
-  if (LookupDC(dc) != dc_) return DDERR_INVALIDPARAMS;
-  DestroySurfaceDC(dc);
+  if (dc != dc_) return DDERR_INVALIDPARAMS;
+  DestroyDC(dc);
   dc_ = nullptr;
   Touch();
   return DD_OK;

@@ -1,15 +1,13 @@
-// The input the DirectInput devices report, fed by the desktop back end (or by
-// tests): one key state for the system keyboard, one button state and motion
-// for the system mouse. Runs on the thread that owns the windows.
+// The input the DirectInput devices report, fed by the host's routing of keys
+// and buttons (or by tests): one key state for the system keyboard, one button
+// state and motion for the system mouse. Runs on the thread that owns the
+// windows.
 #ifndef STANDIN_DINPUT_INPUT_STATE_H
 #define STANDIN_DINPUT_INPUT_STATE_H
 
 #include <windows.h>
 
 namespace standin {
-
-// DIK code of an SDL scan code (SDL_Scancode value); 0 for keys that have none.
-BYTE DikFromScancode(int scancode);
 
 void InputKey(BYTE dik, bool down);
 void InputMouseMotion(int dx, int dy);      // mickeys, right and down positive

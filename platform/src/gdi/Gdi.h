@@ -1,27 +1,25 @@
-// Device contexts over DirectDraw surfaces (IDirectDrawSurface7::GetDC).
+// Device contexts that draw into a raster target (IDirectDrawSurface7::GetDC
+// hands one out over its memory). GDI knows nothing of surfaces: it draws
+// into the target and calls the owner back after each drawing call.
 #ifndef STANDIN_GDI_GDI_H
 #define STANDIN_GDI_GDI_H
 
 #include <windows.h>
 
+#include "raster/Raster.h"
+
 namespace standin {
 
-class Surface;
+// Called after a drawing call changed the target's pixels.
+using DrawnCallback = void (*)(void* owner);
 
-// GDI's defaults for a new device context: black text on an opaque white
-// background, the System font, alignment left/top.
-struct DeviceContext {
-  Surface* surface = nullptr;
-  COLORREF textColor = RGB(0, 0, 0);
-  COLORREF backgroundColor = RGB(255, 255, 255);
-  int backgroundMode = OPAQUE;
-};
-
-// A new device context drawing into `surface`'s memory, and its release.
-HDC CreateSurfaceDC(Surface* surface);
-void DestroySurfaceDC(HDC dc);
-// The context behind a handle, or null when the handle is not a live context.
-DeviceContext* LookupDC(HDC dc);
+// A new device context over `target`'s colour memory, which must stay in place
+// until DestroyDC; `drawn` (may be null) is called with `owner`.
+HDC CreateDC(const raster::Target& target, DrawnCallback drawn, void* owner);
+// Releases a context; a handle that is not a live context is ignored.
+void DestroyDC(HDC dc);
+// Whether `dc` is a live context.
+bool IsLiveDC(HDC dc);
 
 }  // namespace standin
 

@@ -1,6 +1,5 @@
-// Desktop input as Windows routes it. A key goes to DirectInput's key state
-// under its DIK code and, as WM_KEYDOWN/WM_KEYUP (WM_SYS* while Alt is held),
-// to the queue of the foreground window; Alt+F4 asks that window to close.
+// SDL input as Windows routes it: an SDL key becomes its DIK and virtual-key
+// codes for DeliverKey, an SDL button the DirectInput mouse's button.
 #include <SDL_mouse.h>
 #include <SDL_scancode.h>
 #include <windows.h>
@@ -9,11 +8,11 @@
 #include "sdlhost/route.h"
 #include "standin/desktop.h"
 #include "win32/desktop.h"
+#include "win32/keyboard.h"
 
 namespace standin {
 namespace {
 
-bool g_leftAlt = false, g_rightAlt = false;
 HostKeyHandler g_hostKeys = nullptr;
 
 // Virtual-key code of an SDL scan code, US layout; 0 when there is none.
@@ -77,34 +76,9 @@ WPARAM VirtualKey(int sc) {
 
 void SetHostKeyHandler(HostKeyHandler handler) { g_hostKeys = handler; }
 
-bool AltHeld() { return g_leftAlt || g_rightAlt; }
-
 void RouteKey(int scancode, bool down, bool repeat) {
   if (g_hostKeys != nullptr && g_hostKeys(scancode, down, repeat)) return;
-  const BYTE dik = DikFromScancode(scancode);
-  if (!repeat) InputKey(dik, down);
-  if (scancode == SDL_SCANCODE_LALT) g_leftAlt = down;
-  if (scancode == SDL_SCANCODE_RALT) g_rightAlt = down;
-  const bool alt = g_leftAlt || g_rightAlt;
-
-  HWND target = GetForegroundWindow();
-  if (target == nullptr) return;
-  const WPARAM vk = VirtualKey(scancode);
-  if (vk != 0) {
-    // lParam: repeat count 1, scan code, extended-key bit, context (Alt) bit,
-    // previous state, transition.
-    LPARAM lParam = 1 | (static_cast<LPARAM>(dik & 0x7F) << 16);
-    if (dik & 0x80) lParam |= 1 << 24;
-    if (alt) lParam |= 1 << 29;
-    if (!down || repeat) lParam |= 1 << 30;
-    if (!down) lParam |= static_cast<LPARAM>(1u << 31);
-    const bool system = alt || vk == VK_F1 + 9;  // F10 is a system key too
-    UINT message = down ? (system ? WM_SYSKEYDOWN : WM_KEYDOWN) : (system ? WM_SYSKEYUP : WM_KEYUP);
-    PostInputMessage(target, message, vk, lParam);
-  }
-  // Windows closes the window on Alt+F4 whether or not the program reads its
-  // queue, so this does not wait for a dispatched WM_SYSKEYDOWN.
-  if (down && !repeat && alt && scancode == SDL_SCANCODE_F4) DesktopCloseRequested(target);
+  DeliverKey(DikFromScancode(scancode), VirtualKey(scancode), down, repeat);
 }
 
 void RouteMouseButton(int sdlButton, bool down) {

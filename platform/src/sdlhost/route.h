@@ -1,7 +1,11 @@
-// Desktop input as Windows routes it: key and button state for DirectInput,
-// key messages to the queue of the foreground window.
+// SDL input as Windows routes it: SDL keys through DeliverKey, SDL mouse
+// buttons to the DirectInput mouse.
 #ifndef STANDIN_SDLHOST_ROUTE_H
 #define STANDIN_SDLHOST_ROUTE_H
+
+#include <windows.h>
+
+#include "win32/keyboard.h"
 
 namespace standin {
 
@@ -12,8 +16,9 @@ void RouteKey(int scancode, bool down, bool repeat);
 using HostKeyHandler = bool (*)(int scancode, bool down, bool repeat);
 void SetHostKeyHandler(HostKeyHandler handler);
 
-// Whether a left or right Alt key is held, as the routed keys tell.
-bool AltHeld();
+// DIK code of an SDL scan code (SDL_Scancode value); 0 for keys that have none.
+BYTE DikFromScancode(int scancode);
+
 void RouteMouseButton(int sdlButton, bool down);
 
 }  // namespace standin

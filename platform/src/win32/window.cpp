@@ -543,10 +543,6 @@ extern "C" LRESULT WINAPI DefWindowProcA(HWND handle, UINT message, WPARAM wPara
   }
 }
 
-extern "C" LRESULT WINAPI SendMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
-  return Send(handle, message, wParam, lParam);
-}
-
 extern "C" BOOL WINAPI PostMessageA(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
   return Post(handle, message, wParam, lParam) ? TRUE : FALSE;
 }

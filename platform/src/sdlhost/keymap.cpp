@@ -7,7 +7,7 @@
 
 #include <array>
 
-#include "dinput/input_state.h"
+#include "sdlhost/route.h"
 
 namespace standin {
 namespace {
