@@ -19,6 +19,7 @@
 
 #include "Capture.h"
 #include "Export.h"
+#include "ExportPlan.h"
 #include "Model.h"
 #include "Pose.h"
 #include "Scene.h"
@@ -430,4 +431,60 @@ TEST(VefExport, BadInputIsRefusedCleanly) {
   EXPECT_EQ(Shell(kTool + " '" + dir + "/good.gltf' -o '" + dir + "/out.2vef' --eye 1,2", &out), 2) << out;
   EXPECT_EQ(Shell(kTool + " '" + dir + "/good.gltf' -o '" + dir + "/out.2vef' --camera 3", &out), 2) << out;
   EXPECT_FALSE(Exists(dir + "/out.2vef"));
+}
+
+// The converter's stages read alone: the name-or-index lookup, the parent
+// table, the frame times, and the lights stage's test for animated lights.
+TEST(VefExport, StagesReadAlone) {
+  ve::Model m;
+  m.file = "hand";
+  m.animations.resize(3);
+  m.animations[0].name = "a";
+  m.animations[1].name = "2";
+  m.animations[2].name = "a";
+  EXPECT_EQ(ve::FindByNameOrIndex(m.animations, "a"), 2);  // the last of equal names
+  EXPECT_EQ(ve::FindByNameOrIndex(m.animations, "2"), 1);  // a name before an index
+  EXPECT_EQ(ve::FindByNameOrIndex(m.animations, "0"), 0);
+  for (const char* none : {"3", "-1", "x", "1x"}) EXPECT_EQ(ve::FindByNameOrIndex(m.animations, none), -1) << none;
+
+  // Node 0 holds 1 and 2, node 2 holds 3 (the light); the animation moves node 0.
+  m.nodes.resize(4);
+  m.nodes[0].children = {1, 2};
+  m.nodes[2].children = {3};
+  m.nodes[3].light = 0;
+  m.lights.resize(1);
+  m.lights[0].name = "lamp";
+  EXPECT_EQ(ve::ParentTable(m), (std::vector<int>{-1, 0, 0, 2}));
+  ve::Channel move;
+  move.node = 0;
+  move.times = {0, 1};
+  move.values = {0, 0, 0, 1, 0, 0};
+  m.animations[0].channels = {move};
+  m.animations[0].duration = 1;
+
+  ve::ExportResult res;
+  std::string error;
+  ve::ExportFailure failure;
+  const ve::Outcome out{&res, &error, &failure, nullptr};
+  ve::ExportOptions o;
+  o.fps = 4;
+  o.seconds = 2;
+  o.loop = true;
+  o.animation = "0";
+  ve::Plan plan;
+  ASSERT_TRUE(ve::PlanFrames(m, o, &plan, out)) << error;
+  ASSERT_EQ(plan.frames(), 9u);
+  for (uint32_t k = 0; k < 9; ++k) EXPECT_DOUBLE_EQ(plan.times[k], std::fmod(k / 4.0, 1.0)) << k;
+
+  for (ve::Path path : {ve::Path::kTranslation, ve::Path::kWeights}) {
+    m.animations[0].channels[0].path = path;
+    res = ve::ExportResult();
+    ve::EvaluatePose(m, 0, 0, &plan.pose0);
+    plan.lights.clear();
+    ve::PlanLights(m, o, &plan, out);
+    ASSERT_EQ(plan.lights.size(), 1u);
+    bool animated = false;
+    for (const std::string& a : res.approximated) animated |= a.find("\"lamp\" is animated") != std::string::npos;
+    EXPECT_EQ(animated, path == ve::Path::kTranslation);
+  }
 }

@@ -4,16 +4,22 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
-#include <map>
 
-#include "Pose.h"
+#include "ExportPlan.h"
 #include "SceneFormat.h"
-#include "SceneWriter.h"
 #include "Texture.h"
+#include "Vector3.h"
 
 namespace vefexport {
 
 namespace fmt = SceneFormat;
+using vef::Add;
+using vef::Cross;
+using vef::Dot;
+using vef::Len;
+using vef::Mul;
+using vef::Norm;
+using vef::Sub;
 
 namespace {
 
@@ -30,19 +36,6 @@ const Affine kFlipZ = [] {
   a.r[2] = {0, 0, -1};
   return a;
 }();
-
-Vec3 Sub(const Vec3& a, const Vec3& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-Vec3 Add(const Vec3& a, const Vec3& b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
-Vec3 Mul(const Vec3& a, double k) { return {a[0] * k, a[1] * k, a[2] * k}; }
-double Dot(const Vec3& a, const Vec3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-Vec3 Cross(const Vec3& a, const Vec3& b) {
-  return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-}
-double Len(const Vec3& a) { return std::sqrt(Dot(a, a)); }
-Vec3 Norm(const Vec3& a) {
-  const double l = Len(a);
-  return l > 0 ? Mul(a, 1 / l) : a;
-}
 
 // World to right-handed camera space for a camera at `eye` looking at `target`.
 Affine LookAt(const Vec3& eye, const Vec3& target) {
@@ -85,27 +78,19 @@ vef::MatrixBlock Block(const Affine& k, bool* ok) {
   return b;
 }
 
-struct Instance {
-  int node, mesh, prim;
-  bool deform;       // baked per frame into morph lists
-  bool flip;         // mirrored transform: winding reversed
-  bool textured;     // its material has a texture record
-};
-
-struct Chunk {
-  int instance;
-  std::vector<uint32_t> vertices;  // source vertex index per list entry
-  std::vector<vef::Index3> faces;  // list-local indices
-};
-
 std::string Num(double v, int prec = 3) {
   char b[64];
   std::snprintf(b, sizeof b, "%.*f", prec, v);
   return b;
 }
 
-// Splits a primitive's triangles into chunks of at most kMaxListVertices
-// distinct vertices, in triangle order.
+// Grows the box [lo, hi] to hold p.
+void Grow(const Vec3& p, Vec3* lo, Vec3* hi) {
+  for (size_t i = 0; i < 3; ++i) (*lo)[i] = std::min((*lo)[i], p[i]), (*hi)[i] = std::max((*hi)[i], p[i]);
+}
+
+}  // namespace
+
 void SplitTriangles(const Primitive& p, bool flip, int instance, std::vector<Chunk>* out) {
   std::vector<int64_t> local(p.positions.size(), -1);
   Chunk c{instance, {}, {}};
@@ -134,8 +119,6 @@ void SplitTriangles(const Primitive& p, bool flip, int instance, std::vector<Chu
   }
   if (!c.faces.empty()) out->push_back(std::move(c));
 }
-
-}  // namespace
 
 Vec3 EulerFromRows(const std::array<Vec3, 3>& r) {
   const double rows[3][3] = {{r[0][0], r[0][1], r[0][2]}, {r[1][0], r[1][1], r[1][2]}, {r[2][0], r[2][1], r[2][2]}};
@@ -210,276 +193,279 @@ std::string ListModel(const Model& m) {
   return s;
 }
 
-bool ExportScene(const Model& m, const ExportOptions& o, const std::string& outPath,
-                 const volatile sig_atomic_t* interrupted, ExportResult* result, std::string* error,
-                 ExportFailure* failure) {
-  *failure = ExportFailure::kFailed;
-  ExportResult& res = *result;
-  res = ExportResult();
-  auto bad = [&](const std::string& what) {
-    *error = what;
-    *failure = ExportFailure::kBadOptions;
-    return false;
-  };
-  if (!(o.fps > 0) || !std::isfinite(o.fps) || o.fps > 1000) return bad("--fps must be above 0 and at most 1000");
-  // --- Animation and frames -------------------------------------------------
+// --- The plan, stage by stage ---------------------------------------------------
+
+Vec3 Plan::toStored(uint32_t f, const Vec3& p) const { return storedInv[f].apply(Mul(full[f].apply(p), scale)); }
+
+bool Outcome::refuse(const std::string& what, ExportFailure kind) const {
+  *error = what;
+  *failure = kind;
+  return false;
+}
+
+bool Outcome::stopped() const {
+  if (!interrupted || !*interrupted) return false;
+  refuse("interrupted", ExportFailure::kInterrupted);
+  return true;
+}
+
+std::vector<int> ParentTable(const Model& m) {
+  std::vector<int> parent(m.nodes.size(), -1);
+  for (size_t q = 0; q < m.nodes.size(); ++q)
+    for (int ch : m.nodes[q].children)
+      if (ch >= 0 && size_t(ch) < parent.size() && parent[size_t(ch)] < 0) parent[size_t(ch)] = int(q);
+  return parent;
+}
+
+bool PlanFrames(const Model& m, const ExportOptions& o, Plan* plan, const Outcome& out) {
+  if (!(o.fps > 0) || !std::isfinite(o.fps) || o.fps > 1000) return out.badOption("--fps must be above 0 and at most 1000");
   int anim = m.animations.empty() ? -1 : 0;
   if (!o.animation.empty()) {
-    anim = -1;
-    for (size_t i = 0; i < m.animations.size(); ++i)
-      if (m.animations[i].name == o.animation) anim = int(i);
-    if (anim < 0) {
-      char* end = nullptr;
-      const long i = std::strtol(o.animation.c_str(), &end, 10);
-      if (*end == 0 && i >= 0 && size_t(i) < m.animations.size()) anim = int(i);
-    }
-    if (anim < 0) return bad(m.file + ": no animation \"" + o.animation + "\" (see --list)");
+    anim = FindByNameOrIndex(m.animations, o.animation);
+    if (anim < 0) return out.badOption(m.file + ": no animation \"" + o.animation + "\" (see --list)");
   }
   const double duration = anim >= 0 ? m.animations[size_t(anim)].duration : 0.0;
   double span = duration;
   if (o.musicSeconds) span = *o.musicSeconds;
   else if (o.seconds) span = *o.seconds;
-  if (!(span >= 0) || !std::isfinite(span) || span * o.fps > 999999) return bad("the span must be 0 to 999999 frames long");
+  if (!(span >= 0) || !std::isfinite(span) || span * o.fps > 999999)
+    return out.badOption("the span must be 0 to 999999 frames long");
   uint32_t frames = uint32_t(std::llround(span * o.fps)) + 1;
   if (frames < 2) frames = 2;  // the player needs two frames; a still model shows its pose twice
-  std::vector<double> times(frames);
+  plan->animation = anim;
+  plan->duration = duration;
+  plan->times.resize(frames);
   for (uint32_t k = 0; k < frames; ++k) {
     // With music, the frames spread over its length exactly, so frame k is on
     // screen at the music time it shows.
     double t = o.musicSeconds && span > 0 ? k * span / (frames - 1) : k / o.fps;
     if (o.loop && duration > 0) t = std::fmod(t, duration);
-    times[k] = t;
+    plan->times[k] = t;
   }
-  res.frames = frames;
+  out.result->frames = frames;
+  return true;
+}
 
-  // --- What is drawn ----------------------------------------------------------
-  std::vector<Instance> inst;
-  {
-    std::vector<int> stack(m.roots.rbegin(), m.roots.rend());
-    while (!stack.empty()) {
-      const int n = stack.back();
-      stack.pop_back();
-      const Node& nd = m.nodes[size_t(n)];
-      if (nd.mesh >= 0)
-        for (size_t p = 0; p < m.meshes[size_t(nd.mesh)].primitives.size(); ++p) {
-          const Primitive& prim = m.meshes[size_t(nd.mesh)].primitives[p];
-          if (prim.triangles.empty()) continue;
-          inst.push_back({n, nd.mesh, int(p), IsDeforming(m, n, prim), false, false});
-        }
-      for (auto it = nd.children.rbegin(); it != nd.children.rend(); ++it) stack.push_back(*it);
-    }
+bool PlanInstances(const Model& m, Plan* plan, const Outcome& out) {
+  std::vector<int> stack(m.roots.rbegin(), m.roots.rend());
+  while (!stack.empty()) {
+    const int n = stack.back();
+    stack.pop_back();
+    const Node& nd = m.nodes[size_t(n)];
+    if (nd.mesh >= 0)
+      for (size_t p = 0; p < m.meshes[size_t(nd.mesh)].primitives.size(); ++p) {
+        const Primitive& prim = m.meshes[size_t(nd.mesh)].primitives[p];
+        if (prim.triangles.empty()) continue;
+        Instance in;
+        in.node = n;
+        in.mesh = nd.mesh;
+        in.prim = int(p);
+        in.deform = IsDeforming(m, n, prim);
+        plan->instances.push_back(in);
+      }
+    for (auto it = nd.children.rbegin(); it != nd.children.rend(); ++it) stack.push_back(*it);
   }
-  if (inst.empty()) {
-    *error = m.file + ": the model has no triangles to show";
-    return false;
-  }
+  if (plan->instances.empty()) return out.refuse(m.file + ": the model has no triangles to show");
+  return true;
+}
 
-  // --- Camera choice ------------------------------------------------------------
-  enum { kAuto, kEye, kModel } camMode = kAuto;
-  int camNode = -1;
+bool PlanCamera(const Model& m, const ExportOptions& o, Plan* plan, const Outcome& out) {
   if (o.eye || o.target) {
-    if (!o.eye || !o.target) return bad("--eye and --target go together");
-    if (!o.camera.empty()) return bad("--camera and --eye/--target exclude each other");
-    if (Len(Sub(*o.target, *o.eye)) == 0) return bad("--eye and --target must differ");
-    camMode = kEye;
-  } else if (!o.camera.empty()) {
-    int cam = -1;
-    for (size_t i = 0; i < m.cameras.size(); ++i)
-      if (m.cameras[i].name == o.camera) cam = int(i);
-    if (cam < 0) {
-      char* end = nullptr;
-      const long i = std::strtol(o.camera.c_str(), &end, 10);
-      if (*end == 0 && i >= 0 && size_t(i) < m.cameras.size()) cam = int(i);
-    }
-    if (cam < 0) return bad(m.file + ": no camera \"" + o.camera + "\" (see --list)");
-    for (size_t i = 0; i < m.nodes.size() && camNode < 0; ++i)
-      if (m.nodes[i].camera == cam) camNode = int(i);
-    if (camNode < 0) return bad(m.file + ": camera \"" + o.camera + "\" is on no node");
-    camMode = kModel;
+    if (!o.eye || !o.target) return out.badOption("--eye and --target go together");
+    if (!o.camera.empty()) return out.badOption("--camera and --eye/--target exclude each other");
+    if (Len(Sub(*o.target, *o.eye)) == 0) return out.badOption("--eye and --target must differ");
+    plan->cameraMode = CameraMode::kEye;
+    return true;
   }
-  const Camera* modelCam = camMode == kModel ? &m.cameras[size_t(m.nodes[size_t(camNode)].camera)] : nullptr;
-  // Zoom that maps the model camera's vertical field of view onto the player's.
-  const double zoom = modelCam && modelCam->perspective ? kTanHalfV / std::tan(modelCam->yfov / 2) : 1.0;
-  const bool zoomed = std::fabs(zoom - 1) > 1e-6;
-  Affine zoomA;
-  zoomA.r[0][0] = zoomA.r[1][1] = zoom;
-  if (modelCam && !modelCam->perspective)
-    res.approximated.push_back("orthographic camera \"" + modelCam->name +
-                               "\": a perspective camera with the player's field of view, moved back so the scene's "
-                               "centre plane shows the same height");
-  if (modelCam && modelCam->perspective && modelCam->aspect > 0 && std::fabs(modelCam->aspect - 4.0 / 3.0) > 1e-3)
-    res.approximated.push_back("camera aspect " + Num(modelCam->aspect) + ": the vertical field of view is kept on 4:3");
+  if (o.camera.empty()) return true;
+  const int cam = FindByNameOrIndex(m.cameras, o.camera);
+  if (cam < 0) return out.badOption(m.file + ": no camera \"" + o.camera + "\" (see --list)");
+  for (size_t i = 0; i < m.nodes.size() && plan->cameraNode < 0; ++i)
+    if (m.nodes[i].camera == cam) plan->cameraNode = int(i);
+  if (plan->cameraNode < 0) return out.badOption(m.file + ": camera \"" + o.camera + "\" is on no node");
+  plan->cameraMode = CameraMode::kModel;
+  const Camera& c = m.cameras[size_t(cam)];
+  plan->modelCamera = &c;
+  plan->zoom = c.perspective ? kTanHalfV / std::tan(c.yfov / 2) : 1.0;
+  plan->zoomed = std::fabs(plan->zoom - 1) > 1e-6;
+  plan->zoomA.r[0][0] = plan->zoomA.r[1][1] = plan->zoom;
+  if (!c.perspective)
+    out.result->approximated.push_back("orthographic camera \"" + c.name +
+                                       "\": a perspective camera with the player's field of view, moved back so the "
+                                       "scene's centre plane shows the same height");
+  if (c.perspective && c.aspect > 0 && std::fabs(c.aspect - 4.0 / 3.0) > 1e-3)
+    out.result->approximated.push_back("camera aspect " + Num(c.aspect) + ": the vertical field of view is kept on 4:3");
+  return true;
+}
 
-  // --- Pass 1: bounds over all frames, rigid placements checked ------------------
+bool PlanBounds(const Model& m, Plan* plan, const Outcome& out) {
+  std::vector<Instance>& inst = plan->instances;
+  const uint32_t frames = plan->frames();
   Vec3 lo{1e300, 1e300, 1e300}, hi{-1e300, -1e300, -1e300};
-  auto grow = [&](const Vec3& p) {
-    for (int i = 0; i < 3; ++i) lo[size_t(i)] = std::min(lo[size_t(i)], p[size_t(i)]), hi[size_t(i)] = std::max(hi[size_t(i)], p[size_t(i)]);
-  };
-  std::vector<Affine> camGlobal(frames);
-  Pose pose, pose0;
-  std::vector<std::array<float, 3>> world;
+  plan->cameraGlobal.assign(frames, Affine());
   std::vector<std::array<Vec3, 2>> localBox(inst.size());
   for (size_t i = 0; i < inst.size(); ++i) {
-    const Primitive& p = m.meshes[size_t(inst[i].mesh)].primitives[size_t(inst[i].prim)];
     Vec3 a{1e300, 1e300, 1e300}, b{-1e300, -1e300, -1e300};
-    for (const auto& v : p.positions)
-      for (int k = 0; k < 3; ++k) a[size_t(k)] = std::min(a[size_t(k)], double(v[size_t(k)])), b[size_t(k)] = std::max(b[size_t(k)], double(v[size_t(k)]));
+    for (const auto& v : plan->primitive(m, inst[i]).positions) Grow({v[0], v[1], v[2]}, &a, &b);
     localBox[i] = {a, b};
   }
-  std::vector<char> sheared(inst.size(), 0);
   // A rigid node's own scale, when it never changes, goes into its vertices so
   // that its keys are pure rotations: the player's lighting undoes a key's
-  // placement exactly only then.
-  std::vector<Vec3> ownScale(inst.size(), Vec3{1, 1, 1});
-  std::vector<char> scaleFixed(inst.size(), 1);
+  // placement exactly only then. A node whose key would not be a rotation with
+  // scale (shear, or the camera's zoom) is baked per frame instead.
+  std::vector<char> sheared(inst.size(), 0), scaleFixed(inst.size(), 1);
+  Pose pose;
+  std::vector<std::array<float, 3>> world;
   for (uint32_t f = 0; f < frames; ++f) {
-    if (interrupted && *interrupted) { *failure = ExportFailure::kInterrupted; *error = "interrupted"; return false; }
-    EvaluatePose(m, anim, times[f], &pose);
-    if (f == 0) pose0 = pose;
-    if (camNode >= 0) camGlobal[f] = pose.global[size_t(camNode)];
+    if (out.stopped()) return false;
+    EvaluatePose(m, plan->animation, plan->times[f], &pose);
+    if (f == 0) plan->pose0 = pose;
+    if (plan->cameraNode >= 0) plan->cameraGlobal[f] = pose.global[size_t(plan->cameraNode)];
     for (size_t i = 0; i < inst.size(); ++i) {
-      const Primitive& p = m.meshes[size_t(inst[i].mesh)].primitives[size_t(inst[i].prim)];
       const Affine& G = pose.global[size_t(inst[i].node)];
       if (inst[i].deform) {
-        BakePrimitive(m, pose, inst[i].node, p, &world);
-        for (const auto& v : world) grow({v[0], v[1], v[2]});
+        BakePrimitive(m, pose, inst[i].node, plan->primitive(m, inst[i]), &world);
+        for (const auto& v : world) Grow({v[0], v[1], v[2]}, &lo, &hi);
         continue;
       }
       for (int c = 0; c < 8; ++c)
-        grow(G.apply({localBox[i][c & 1][0], localBox[i][(c >> 1) & 1][1], localBox[i][(c >> 2) & 1][2]}));
+        Grow(G.apply({localBox[i][c & 1][0], localBox[i][(c >> 1) & 1][1], localBox[i][(c >> 2) & 1][2]}), &lo, &hi);
       // The key's rows: the node's, then the camera's rotation (which keeps
       // orthogonality) and the zoom (which may not).
       Affine k = G;
-      if (camMode == kModel) k = G.then(RigidPart(camGlobal[f]).inverse()).then(zoomA);
+      if (plan->cameraMode == CameraMode::kModel)
+        k = G.then(RigidPart(plan->cameraGlobal[f]).inverse()).then(plan->zoomA);
       Vec3 s;
       std::array<Vec3, 3> r;
       if (!SplitScaleRotation(k, &s, &r)) sheared[i] = 1;
       if (f == 0 && G.det() < 0) inst[i].flip = true;
       if (SplitScaleRotation(G, &s, &r)) {
-        if (f == 0) ownScale[i] = s;
-        for (int a = 0; a < 3; ++a)
-          if (std::fabs(s[size_t(a)] - ownScale[i][size_t(a)]) > 1e-6 * std::max(1.0, std::fabs(s[size_t(a)]))) scaleFixed[i] = 0;
+        if (f == 0) inst[i].ownScale = s;
+        for (size_t a = 0; a < 3; ++a)
+          if (std::fabs(s[a] - inst[i].ownScale[a]) > 1e-6 * std::max(1.0, std::fabs(s[a]))) scaleFixed[i] = 0;
       }
     }
   }
   for (size_t i = 0; i < inst.size(); ++i) {
-    if (!scaleFixed[i] || sheared[i]) ownScale[i] = {1, 1, 1};
+    if (!scaleFixed[i] || sheared[i]) inst[i].ownScale = {1, 1, 1};
     if (!scaleFixed[i] && !sheared[i])
-      res.approximated.push_back("node \"" + m.nodes[size_t(inst[i].node)].name +
-                                 "\": animated scale stays in its keys (the player's lighting of it is approximate)");
+      out.result->approximated.push_back("node \"" + m.nodes[size_t(inst[i].node)].name +
+                                         "\": animated scale stays in its keys (the player's lighting of it is "
+                                         "approximate)");
   }
   for (size_t i = 0; i < inst.size(); ++i)
     if (sheared[i]) {
       inst[i].deform = true;
-      res.approximated.push_back("mesh \"" + m.meshes[size_t(inst[i].mesh)].name + "\" on node \"" +
-                                 m.nodes[size_t(inst[i].node)].name + "\": its placement " +
-                                 (zoomed ? "with the camera's zoom " : "") +
-                                 "is not a rotation with scale, so it is baked per frame (unlit)");
+      out.result->approximated.push_back("mesh \"" + m.meshes[size_t(inst[i].mesh)].name + "\" on node \"" +
+                                         m.nodes[size_t(inst[i].node)].name + "\": its placement " +
+                                         (plan->zoomed ? "with the camera's zoom " : "") +
+                                         "is not a rotation with scale, so it is baked per frame (unlit)");
     }
-  const Vec3 centre = Mul(Add(lo, hi), 0.5);
-  double radius = 0.5 * Len(Sub(hi, lo));
-  if (!(radius > 0) || !std::isfinite(radius)) radius = 1;
+  plan->centre = Mul(Add(lo, hi), 0.5);
+  plan->radius = 0.5 * Len(Sub(hi, lo));
+  if (!(plan->radius > 0) || !std::isfinite(plan->radius)) plan->radius = 1;
+  return true;
+}
 
-  // --- Camera per frame: world to the player's view space ---------------------
-  std::vector<Affine> full(frames);        // world to view, without the uniform scale
-  std::vector<Affine> rigidView(frames);   // world to right-handed camera space, no zoom
-  if (camMode == kModel) {
+void PlanViews(const ExportOptions& o, Plan* plan, const Outcome& out) {
+  const uint32_t frames = plan->frames();
+  plan->full.assign(frames, Affine());
+  plan->rigidView.assign(frames, Affine());
+  if (plan->cameraMode == CameraMode::kModel) {
+    const Camera& cam = *plan->modelCamera;
     for (uint32_t f = 0; f < frames; ++f) {
-      Affine g = RigidPart(camGlobal[f]);
-      if (!modelCam->perspective) {
+      Affine g = RigidPart(plan->cameraGlobal[f]);
+      if (!cam.perspective) {
         // Orthographic: keep the direction, back off so that the plane through
         // the scene centre shows 2 * ymag metres vertically.
         const Vec3 back = Norm(g.r[2]);
-        const double dc = Dot(Sub(g.t, centre), back);
-        const double want = modelCam->ymag / kTanHalfV;
+        const double dc = Dot(Sub(g.t, plan->centre), back);
+        const double want = cam.ymag / kTanHalfV;
         g.t = Add(g.t, Mul(back, want - dc));
       }
-      rigidView[f] = g.inverse();
-      full[f] = rigidView[f].then(zoomA).then(kFlipZ);
+      plan->rigidView[f] = g.inverse();
+      plan->full[f] = plan->rigidView[f].then(plan->zoomA).then(kFlipZ);
     }
   } else {
     Vec3 eye, target;
-    if (camMode == kEye) {
+    if (plan->cameraMode == CameraMode::kEye) {
       eye = *o.eye;
       target = *o.target;
     } else {
       // Frames the bounding sphere from the front, a little above.
-      const double dist = radius / std::sin(std::atan(kTanHalfV)) * 1.05;
-      target = centre;
-      eye = Add(centre, Mul(Norm({0, 0.25, 1}), dist));
+      const double dist = plan->radius / std::sin(std::atan(kTanHalfV)) * 1.05;
+      target = plan->centre;
+      eye = Add(plan->centre, Mul(Norm(Vec3{0, 0.25, 1}), dist));
     }
-    std::fill(rigidView.begin(), rigidView.end(), LookAt(eye, target));
-    std::fill(full.begin(), full.end(), rigidView[0].then(kFlipZ));
+    std::fill(plan->rigidView.begin(), plan->rigidView.end(), LookAt(eye, target));
+    std::fill(plan->full.begin(), plan->full.end(), plan->rigidView[0].then(kFlipZ));
   }
-  bool moving = false;
-  for (uint32_t f = 1; f < frames && !moving; ++f)
-    for (int i = 0; i < 3; ++i)
-      if (Len(Sub(full[f].r[size_t(i)], full[0].r[size_t(i)])) > 1e-9 || Len(Sub(full[f].t, full[0].t)) > 1e-9) moving = true;
+  const std::vector<Affine>& full = plan->full;
+  for (uint32_t f = 1; f < frames && !plan->moving; ++f)
+    for (size_t i = 0; i < 3; ++i)
+      if (Len(Sub(full[f].r[i], full[0].r[i])) > 1e-9 || Len(Sub(full[f].t, full[0].t)) > 1e-9) plan->moving = true;
 
   // Uniform scale about the eye: screen positions stay, depths move well
   // inside 0.1 .. 1000.
-  double scale = 1;
-  {
-    double zmax = -1e300;
-    for (uint32_t f = 0; f < frames; ++f) zmax = std::max(zmax, full[f].apply(centre)[2] + radius);
-    if (zmax > 500) scale = 500 / zmax;
-    else if (zmax > 0 && zmax < 5) scale = 50 / zmax;
-    if (scale != 1) res.converted.push_back("scaled by " + Num(scale, 4) + " about the eye to fit the depth range");
-  }
+  double zmax = -1e300;
+  for (uint32_t f = 0; f < frames; ++f) zmax = std::max(zmax, full[f].apply(plan->centre)[2] + plan->radius);
+  if (zmax > 500) plan->scale = 500 / zmax;
+  else if (zmax > 0 && zmax < 5) plan->scale = 50 / zmax;
+  if (plan->scale != 1) out.result->converted.push_back("scaled by " + Num(plan->scale, 4) + " about the eye to fit the depth range");
+
   // Camera keys: static -> identity (the importer makes it diag(1,1,-1));
   // moving -> the rigid view transform in right-handed camera space.
-  std::vector<Affine> stored(frames), storedInv(frames);
-  std::vector<vef::MatrixBlock> camBlock(frames);
+  plan->stored.assign(frames, Affine());
+  plan->storedInv.assign(frames, Affine());
+  plan->cameraBlock.assign(frames, vef::MatrixBlock());
   for (uint32_t f = 0; f < frames; ++f) {
-    if (!moving) {
-      stored[f] = kFlipZ;
+    if (!plan->moving) {
+      plan->stored[f] = kFlipZ;
     } else {
       bool ok;
-      camBlock[f] = Block(rigidView[f], &ok);
-      stored[f] = rigidView[f].then(kFlipZ);
+      plan->cameraBlock[f] = Block(plan->rigidView[f], &ok);
+      plan->stored[f] = plan->rigidView[f].then(kFlipZ);
     }
-    storedInv[f] = stored[f].inverse();
+    plan->storedInv[f] = plan->stored[f].inverse();
   }
-  // World point to what a morph list or a light stores in frame f.
-  auto toStored = [&](uint32_t f, const Vec3& p) { return storedInv[f].apply(Mul(full[f].apply(p), scale)); };
+}
 
-  // --- Lights --------------------------------------------------------------------
-  struct OutLight { Vec3 pos; Vec3 color; double e; };
-  std::vector<OutLight> lights;
+void PlanLights(const Model& m, const ExportOptions& o, Plan* plan, const Outcome& out) {
+  ExportResult& res = *out.result;
+  const std::vector<int> parent = ParentTable(m);
+  // True when an animation channel other than morph weights moves node n or one of its ancestors.
+  auto moves = [&](int n) {
+    if (plan->animation < 0) return false;
+    for (const Channel& c : m.animations[size_t(plan->animation)].channels)
+      for (int p = n; p >= 0; p = parent[size_t(p)])
+        if (c.node == p && c.path != Path::kWeights) return true;
+    return false;
+  };
+  std::vector<PlannedLight>& lights = plan->lights;
+  const Vec3& centre = plan->centre;
+  const double radius = plan->radius;
   for (size_t n = 0; n < m.nodes.size(); ++n) {
     const int li = m.nodes[n].light;
     if (li < 0) continue;
     const Light& l = m.lights[size_t(li)];
-    const Affine& G = pose0.global[n];
-    OutLight out{G.t, l.color, l.intensity};
+    const Affine& G = plan->pose0.global[n];
+    PlannedLight pl{G.t, l.color, l.intensity};
     if (l.type == Light::kDirectional) {
-      out.pos = Add(centre, Mul(Norm(G.r[2]), 20 * radius));
+      pl.pos = Add(centre, Mul(Norm(G.r[2]), 20 * radius));
       res.approximated.push_back("directional light \"" + l.name + "\": a distant point light");
     } else {
       const double d = std::max(Len(Sub(G.t, centre)), 0.1 * radius);
-      out.e = l.intensity / (d * d);
+      pl.e = l.intensity / (d * d);
       if (l.type == Light::kSpot) res.approximated.push_back("spot light \"" + l.name + "\": a point light (no cone)");
     }
-    bool animated = false;
-    if (anim >= 0)
-      for (const Channel& c : m.animations[size_t(anim)].channels) {
-        for (int p = int(n); p >= 0 && !animated;) {
-          animated = c.node == p && c.path != Path::kWeights;
-          int parent = -1;
-          for (size_t q = 0; q < m.nodes.size() && parent < 0; ++q)
-            for (int ch : m.nodes[q].children)
-              if (ch == p) parent = int(q);
-          p = parent;
-        }
-      }
-    if (animated) res.approximated.push_back("light \"" + l.name + "\" is animated: its position at frame 0 is used");
-    lights.push_back(out);
+    if (moves(int(n))) res.approximated.push_back("light \"" + l.name + "\" is animated: its position at frame 0 is used");
+    lights.push_back(pl);
   }
   double emax = 0;
-  for (const OutLight& l : lights) emax = std::max(emax, l.e);
-  for (OutLight& l : lights) l.e = emax > 0 ? l.e / emax : 1.0;
+  for (const PlannedLight& l : lights) emax = std::max(emax, l.e);
+  for (PlannedLight& l : lights) l.e = emax > 0 ? l.e / emax : 1.0;
   if (lights.empty() && o.defaultLights) {
-    const Affine camToWorld = full[0].then(kFlipZ).inverse();  // rows: camera axes in world space
+    const Affine camToWorld = plan->full[0].then(kFlipZ).inverse();  // rows: camera axes in world space
     const Vec3 right = Norm(camToWorld.r[0]), up = Norm(camToWorld.r[1]), back = Norm(camToWorld.r[2]);
     auto at = [&](double a, double b, double c) {
       return Add(centre, Mul(Norm(Add(Add(Mul(right, a), Mul(up, b)), Mul(back, c))), 3 * radius));
@@ -490,107 +476,160 @@ bool ExportScene(const Model& m, const ExportOptions& o, const std::string& outP
   } else if (!lights.empty()) {
     res.converted.push_back(std::to_string(lights.size()) + " light(s), intensities scaled so the strongest is 1");
   }
-  if (moving && !lights.empty() && camMode == kModel && zoomed)
+  if (plan->moving && !lights.empty() && plan->cameraMode == CameraMode::kModel && plan->zoomed)
     res.approximated.push_back("moving zoomed camera: lights follow the camera of frame 0");
+}
 
-  // --- Materials ------------------------------------------------------------------
+void PlanTextureSlots(const Model& m, Plan* plan, const Outcome& out) {
   int textures = 0;
-  std::vector<int> matTexture(m.materials.size(), -1);  // texture slot per material
+  plan->materialTexture.assign(m.materials.size(), -1);
   for (size_t i = 0; i < m.materials.size(); ++i) {
     if (m.materials[i].image < 0) continue;
     if (textures >= kMaxTextures) {
-      res.dropped.push_back("texture of material \"" + m.materials[i].name + "\": the player holds 100 textures");
+      out.result->dropped.push_back("texture of material \"" + m.materials[i].name + "\": the player holds 100 textures");
       continue;
     }
-    matTexture[i] = textures++;
+    plan->materialTexture[i] = textures++;
   }
-  for (Instance& in : inst) {
-    const Primitive& p = m.meshes[size_t(in.mesh)].primitives[size_t(in.prim)];
-    in.textured = p.material >= 0 && matTexture[size_t(p.material)] >= 0 && !p.uvs.empty();
+  for (Instance& in : plan->instances) {
+    const Primitive& p = plan->primitive(m, in);
+    in.textured = p.material >= 0 && plan->materialTexture[size_t(p.material)] >= 0 && !p.uvs.empty();
   }
   // Baked (morph) meshes are drawn unlit in white times their texture, so an
   // untextured one gets a one-colour texture of its base colour to keep its look.
-  std::vector<int> solidSlot(m.materials.size() + 1, -1);  // last entry: the default material
-  for (const Instance& in : inst) {
+  plan->solidSlot.assign(m.materials.size() + 1, -1);  // last entry: the default material
+  for (const Instance& in : plan->instances) {
     if (!in.deform || in.textured) continue;
-    const int mi = m.meshes[size_t(in.mesh)].primitives[size_t(in.prim)].material;
-    int& slot = solidSlot[mi >= 0 ? size_t(mi) : m.materials.size()];
+    const int mi = plan->primitive(m, in).material;
+    int& slot = plan->solidSlot[mi >= 0 ? size_t(mi) : m.materials.size()];
     if (slot >= 0) continue;
     if (textures >= kMaxTextures) {
-      res.dropped.push_back("colour of a baked mesh: the player holds 100 textures, it shows white");
+      out.result->dropped.push_back("colour of a baked mesh: the player holds 100 textures, it shows white");
       continue;
     }
     slot = textures++;
   }
-  std::vector<Chunk> chunks;
-  for (size_t i = 0; i < inst.size(); ++i)
-    SplitTriangles(m.meshes[size_t(inst[i].mesh)].primitives[size_t(inst[i].prim)], inst[i].flip, int(i), &chunks);
-  {
-    uint64_t keys = uint64_t(frames) * chunks.size();
-    if (keys > uint64_t(fmt::kMaxObjectKeys)) {
-      *error = m.file + ": " + std::to_string(frames) + " frames x " + std::to_string(chunks.size()) +
-               " meshes need " + std::to_string(keys) + " object keys, the format holds " +
-               std::to_string(fmt::kMaxObjectKeys) + " (use fewer frames: --fps or --seconds)";
-      return false;
-    }
-  }
-  size_t rigid = 0, deform = 0, tris = 0;
-  for (const Instance& in : inst) (in.deform ? deform : rigid)++;
-  for (const Chunk& c : chunks) tris += c.faces.size();
-  res.converted.push_back(std::to_string(inst.size()) + " mesh part(s) in " + std::to_string(chunks.size()) +
-                          " scene meshes, " + std::to_string(tris) + " triangles: " + std::to_string(rigid) +
-                          " rigid, " + std::to_string(deform) + " baked per frame (skin, morph targets)");
-  res.converted.push_back(std::string("camera: ") +
-                          (camMode == kModel ? "model camera \"" + modelCam->name + "\"" + (zoomed ? ", zoom " + Num(zoom, 4) : "")
-                                             : camMode == kEye ? "--eye/--target" : "automatic, framing the animated bounds") +
-                          (moving ? ", moving" : ", fixed"));
-  if (anim >= 0)
-    res.converted.push_back("animation \"" + m.animations[size_t(anim)].name + "\" (" + Num(duration) + " s)" +
-                            (o.loop ? ", looped" : ""));
-  for (const std::string& w : m.warnings) res.dropped.push_back(w);
+}
 
-  // --- Emission (run twice: to count, then to write) ------------------------------
-  // `sink` receives record bytes as they are produced; returns false to stop.
-  std::vector<std::vector<uint8_t>> texRgb(m.materials.size());
-  auto emit = [&](const std::function<bool(std::vector<uint8_t>&&)>& sink, vef::SceneWriter* wOut,
-                  uint64_t* lists) -> bool {
+bool PlanChunks(const Model& m, Plan* plan, const Outcome& out) {
+  for (size_t i = 0; i < plan->instances.size(); ++i)
+    SplitTriangles(plan->primitive(m, plan->instances[i]), plan->instances[i].flip, int(i), &plan->chunks);
+  const uint64_t keys = uint64_t(plan->frames()) * plan->chunks.size();
+  if (keys > uint64_t(fmt::kMaxObjectKeys))
+    return out.refuse(m.file + ": " + std::to_string(plan->frames()) + " frames x " +
+                      std::to_string(plan->chunks.size()) + " meshes need " + std::to_string(keys) +
+                      " object keys, the format holds " + std::to_string(fmt::kMaxObjectKeys) +
+                      " (use fewer frames: --fps or --seconds)");
+  return true;
+}
+
+namespace {
+
+// The summary lines of what the plan shows: meshes, camera, animation, and what
+// the loader skipped.
+void Summarise(const Model& m, const ExportOptions& o, const Plan& plan, ExportResult* res) {
+  size_t rigid = 0, deform = 0, tris = 0;
+  for (const Instance& in : plan.instances) (in.deform ? deform : rigid)++;
+  for (const Chunk& c : plan.chunks) tris += c.faces.size();
+  res->converted.push_back(std::to_string(plan.instances.size()) + " mesh part(s) in " +
+                           std::to_string(plan.chunks.size()) + " scene meshes, " + std::to_string(tris) +
+                           " triangles: " + std::to_string(rigid) + " rigid, " + std::to_string(deform) +
+                           " baked per frame (skin, morph targets)");
+  std::string camera;
+  switch (plan.cameraMode) {
+    case CameraMode::kModel:
+      camera = "model camera \"" + plan.modelCamera->name + "\"" + (plan.zoomed ? ", zoom " + Num(plan.zoom, 4) : "");
+      break;
+    case CameraMode::kEye: camera = "--eye/--target"; break;
+    case CameraMode::kAuto: camera = "automatic, framing the animated bounds"; break;
+  }
+  res->converted.push_back("camera: " + camera + (plan.moving ? ", moving" : ", fixed"));
+  if (plan.animation >= 0)
+    res->converted.push_back("animation \"" + m.animations[size_t(plan.animation)].name + "\" (" +
+                             Num(plan.duration) + " s)" + (o.loop ? ", looped" : ""));
+  for (const std::string& w : m.warnings) res->dropped.push_back(w);
+}
+
+// Writes a plan as records. Runs twice, to count and then to write: `sink`
+// receives the record bytes as they are produced and returns false to stop.
+class SceneEmitter {
+ public:
+  using Sink = std::function<bool(std::vector<uint8_t>&&)>;
+
+  SceneEmitter(const Model& m, const ExportOptions& o, const Plan& plan) : m_(m), o_(o), plan_(plan) {
+    texRgb_.resize(m.materials.size());
+  }
+
+  // Emits the whole scene; `writer` keeps the counts for the header. `lists`
+  // counts the vertex lists written.
+  bool emit(const Sink& sink, vef::SceneWriter* writer, uint64_t* lists, const Outcome& out) {
     vef::SceneWriter w;
     *lists = 0;
-    // Materials and textures.
-    vef::MaterialRecord defMat;  // glTF's default material: white
+    if (!materials(&w, out)) return false;
+    solidColours(&w);
+    meshes(&w, lists);
+    lights(&w);
+    if (!sink(w.takeBody())) return false;
+    FrameState state(plan_);
+    for (uint32_t f = 0; f < plan_.frames(); ++f) {
+      if (out.stopped()) return false;
+      if (!frame(f, &state, &w, lists, out) || !sink(w.takeBody())) return false;
+    }
+    *writer = std::move(w);
+    return true;
+  }
+
+ private:
+  // What frames carry over to the next: the last morph list of each chunk.
+  struct FrameState {
+    explicit FrameState(const Plan& plan)
+        : baked(plan.instances.size()), last(plan.chunks.size()), lastRef(plan.chunks.size(), -1) {}
+    Pose pose;
+    std::vector<std::vector<std::array<float, 3>>> baked;  // per instance, world positions
+    std::vector<std::vector<float>> last;                   // per chunk, its last list
+    std::vector<int32_t> lastRef;                           // per chunk, that list's record, -1 none
+    std::vector<float> q;
+  };
+
+  // glTF's default material (white), then one material per model material,
+  // with its texture when it has a slot.
+  bool materials(vef::SceneWriter* w, const Outcome& out) {
+    vef::MaterialRecord defMat;
     defMat.color0.mode = vef::ColorField::kWhite;
-    const int32_t defaultMaterial = w.addMaterial(defMat);
-    std::vector<int32_t> matRef(m.materials.size());
-    for (size_t i = 0; i < m.materials.size(); ++i) {
-      const Material& mat = m.materials[i];
+    defaultMaterial_ = w->addMaterial(defMat);
+    matRef_.assign(m_.materials.size(), 0);
+    for (size_t i = 0; i < m_.materials.size(); ++i) {
+      const Material& mat = m_.materials[i];
       vef::MaterialRecord r;
       auto byte = [](double v) { return uint8_t(std::lround(std::clamp(v, 0.0, 1.0) * 255)); };
       r.diffuse = vef::ColorField::Bytes(byte(mat.baseColor[0]), byte(mat.baseColor[1]), byte(mat.baseColor[2]));
-      if (matTexture[i] >= 0) {
-        const Image& im = m.images[size_t(mat.image)];
-        const int side = TextureSide(im, o.textureSize);
-        if (texRgb[i].empty()) texRgb[i] = ResampleRgb(im, side, {mat.baseColor[0], mat.baseColor[1], mat.baseColor[2]});
+      if (plan_.materialTexture[i] >= 0) {
+        const Image& im = m_.images[size_t(mat.image)];
+        const int side = TextureSide(im, o_.textureSize);
+        if (texRgb_[i].empty()) texRgb_[i] = ResampleRgb(im, side, {mat.baseColor[0], mat.baseColor[1], mat.baseColor[2]});
         vef::TextureRecord t;
         t.side = uint32_t(side);
-        if (o.palette) {
+        if (o_.palette) {
           t.rgb565 = false;
-          if (!ToPalette(texRgb[i], side, &t.palette, &t.indices)) {
-            *error = m.file + ": the palette quantiser failed on image \"" + im.name + "\"";
-            return false;
-          }
+          if (!ToPalette(texRgb_[i], side, &t.palette, &t.indices))
+            return out.refuse(m_.file + ": the palette quantiser failed on image \"" + im.name + "\"");
         } else {
-          t.texels = ToRgb565(texRgb[i]);
+          t.texels = ToRgb565(texRgb_[i]);
         }
-        r.texture = w.addTexture(t);
+        r.texture = w->addTexture(t);
       }
-      matRef[i] = w.addMaterial(r);
+      matRef_[i] = w->addMaterial(r);
     }
-    // One-colour textures for baked untextured meshes, one UV pair for all their corners.
-    std::vector<int32_t> solidMatRef(solidSlot.size(), 0);
-    int32_t centreUV = 0;
-    for (size_t i = 0; i < solidSlot.size(); ++i) {
-      if (solidSlot[i] < 0) continue;
-      const std::array<double, 4> c = i < m.materials.size() ? m.materials[i].baseColor : std::array<double, 4>{1, 1, 1, 1};
+    return true;
+  }
+
+  // One-colour textures for baked untextured meshes, one UV pair for all their corners.
+  void solidColours(vef::SceneWriter* w) {
+    solidMatRef_.assign(plan_.solidSlot.size(), 0);
+    centreUV_ = 0;
+    for (size_t i = 0; i < plan_.solidSlot.size(); ++i) {
+      if (plan_.solidSlot[i] < 0) continue;
+      const std::array<double, 4> c = i < m_.materials.size() ? m_.materials[i].baseColor : std::array<double, 4>{1, 1, 1, 1};
       Image one;
       one.width = one.height = 1;
       one.rgba = {255, 255, 255, 255};
@@ -598,154 +637,175 @@ bool ExportScene(const Model& m, const ExportOptions& o, const std::string& outP
       t.side = 32;
       t.texels = ToRgb565(ResampleRgb(one, 32, {c[0], c[1], c[2]}));
       vef::MaterialRecord r;
-      r.texture = w.addTexture(t);
-      solidMatRef[i] = w.addMaterial(r);
-      if (!centreUV) {
+      r.texture = w->addTexture(t);
+      solidMatRef_[i] = w->addMaterial(r);
+      if (!centreUV_) {
         vef::UVListRecord uv;
         uv.coords = {{0.5f, 0.5f}};
-        centreUV = w.addUVList(uv);
+        centreUV_ = w->addUVList(uv);
       }
     }
-    // Meshes: rigid ones with their vertex list (mesh coordinates x scale).
-    std::vector<int32_t> meshRef(chunks.size());
-    for (size_t c = 0; c < chunks.size(); ++c) {
-      const Chunk& ch = chunks[c];
-      const Instance& in = inst[size_t(ch.instance)];
-      const Primitive& p = m.meshes[size_t(in.mesh)].primitives[size_t(in.prim)];
+  }
+
+  // One mesh per chunk: rigid ones with their vertex list (mesh coordinates x scale).
+  void meshes(vef::SceneWriter* w, uint64_t* lists) {
+    meshRef_.assign(plan_.chunks.size(), 0);
+    for (size_t c = 0; c < plan_.chunks.size(); ++c) {
+      const Chunk& ch = plan_.chunks[c];
+      const Instance& in = plan_.instances[size_t(ch.instance)];
+      const Primitive& p = plan_.primitive(m_, in);
       vef::MeshRecord r;
       r.faces = ch.faces;
       r.byteIndices = ch.vertices.size() <= 256;
-      r.material = p.material >= 0 ? matRef[size_t(p.material)] : defaultMaterial;
-      const size_t solid = p.material >= 0 ? size_t(p.material) : m.materials.size();
-      if (in.deform && !in.textured && solidSlot[solid] >= 0) {
-        r.material = solidMatRef[solid];
-        r.uvList = centreUV;
+      r.material = p.material >= 0 ? matRef_[size_t(p.material)] : defaultMaterial_;
+      const size_t solid = p.material >= 0 ? size_t(p.material) : m_.materials.size();
+      if (in.deform && !in.textured && plan_.solidSlot[solid] >= 0) {
+        r.material = solidMatRef_[solid];
+        r.uvList = centreUV_;
         r.uvs.assign(ch.faces.size(), vef::Index3{{0, 0, 0}});
       } else if (in.textured) {
         vef::UVListRecord uv;
         uv.coords.reserve(ch.vertices.size());
         // glTF's v grows downward over the image; the file stores 1 - v.
         for (uint32_t v : ch.vertices) uv.coords.push_back({p.uvs[v][0], 1.0f - p.uvs[v][1]});
-        r.uvList = w.addUVList(uv);
+        r.uvList = w->addUVList(uv);
         r.uvs = ch.faces;
       }
       if (!in.deform) {
         vef::VertexListRecord list;
         list.positions.reserve(ch.vertices.size());
-        const Vec3& k = ownScale[size_t(ch.instance)];
+        const Vec3& k = in.ownScale;
+        const double scale = plan_.scale;
         for (uint32_t v : ch.vertices)
           list.positions.push_back({float(p.positions[v][0] * k[0] * scale), float(p.positions[v][1] * k[1] * scale),
                                     float(p.positions[v][2] * k[2] * scale)});
-        r.vertexList = w.addVertexList(list);
+        r.vertexList = w->addVertexList(list);
         ++*lists;
       }
-      meshRef[c] = w.addMesh(r);
+      meshRef_[c] = w->addMesh(r);
     }
-    for (const OutLight& l : lights) {
+  }
+
+  void lights(vef::SceneWriter* w) {
+    for (const PlannedLight& l : plan_.lights) {
       vef::LightRecord r;
       double cmax = std::max({l.color[0], l.color[1], l.color[2]});
-      for (int k = 0; k < 3; ++k) r.color[size_t(k)] = uint8_t(std::lround(cmax > 0 ? 255 * l.color[size_t(k)] / cmax : 255));
+      for (size_t k = 0; k < 3; ++k) r.color[k] = uint8_t(std::lround(cmax > 0 ? 255 * l.color[k] / cmax : 255));
       r.intensity = float(l.e * std::min(cmax, 1.0));
-      const Vec3 p = toStored(0, l.pos);
+      const Vec3 p = plan_.toStored(0, l.pos);
       vef::MatrixBlock b;
       b.translation = vef::Float3{{float(p[0]), float(p[1]), float(p[2])}};
       r.matrix = b;
-      w.addLight(r);
+      w->addLight(r);
     }
-    if (!sink(w.takeBody())) return false;
-    // Frames.
-    Pose ps;
-    std::vector<std::vector<std::array<float, 3>>> baked(inst.size());
-    std::vector<std::vector<float>> last(chunks.size());
-    std::vector<int32_t> lastRef(chunks.size(), -1);
-    std::vector<float> q;
-    for (uint32_t f = 0; f < frames; ++f) {
-      if (interrupted && *interrupted) {
-        *failure = ExportFailure::kInterrupted;
-        *error = "interrupted";
-        return false;
-      }
-      EvaluatePose(m, anim, times[f], &ps);
-      vef::KeyRecord cam;
-      cam.frame = int32_t(f);
-      cam.camera = true;
-      if (moving) cam.matrix = camBlock[f];
-      w.addKey(cam);
-      for (size_t i = 0; i < inst.size(); ++i)
-        if (inst[i].deform)
-          BakePrimitive(m, ps, inst[i].node, m.meshes[size_t(inst[i].mesh)].primitives[size_t(inst[i].prim)], &baked[i]);
-      for (size_t c = 0; c < chunks.size(); ++c) {
-        const Chunk& ch = chunks[c];
-        const Instance& in = inst[size_t(ch.instance)];
-        vef::KeyRecord key;
-        key.frame = int32_t(f);
-        key.object = true;
-        key.mesh = meshRef[c];
-        if (!in.deform) {
-          Affine k = ps.global[size_t(in.node)];
-          for (int a = 0; a < 3; ++a) k.r[size_t(a)] = Mul(k.r[size_t(a)], 1 / ownScale[size_t(ch.instance)][size_t(a)]);
-          k = k.then(full[f]);
-          k.t = Mul(k.t, scale);
-          bool ok;
-          key.matrix = Block(k.then(storedInv[f]), &ok);
-          if (!ok) {
-            *error = m.file + ": node \"" + m.nodes[size_t(in.node)].name + "\": placement cannot be written";
-            return false;
-          }
-        } else {
-          q.resize(ch.vertices.size() * 3);
-          const auto& src = baked[size_t(ch.instance)];
-          for (size_t v = 0; v < ch.vertices.size(); ++v) {
-            const auto& p = src[ch.vertices[v]];
-            Vec3 s = toStored(f, {p[0], p[1], p[2]});
-            if (!moving) s[2] = -s[2];  // the morph key's diag(1,1,-1) undoes the camera's
-            for (int k = 0; k < 3; ++k) q[3 * v + size_t(k)] = float(s[size_t(k)]);
-          }
-          if (moving || lastRef[c] < 0 || q != last[c]) {
-            vef::VertexListRecord list;
-            list.positions.resize(ch.vertices.size());
-            for (size_t v = 0; v < ch.vertices.size(); ++v) list.positions[v] = {q[3 * v], q[3 * v + 1], q[3 * v + 2]};
-            lastRef[c] = w.addVertexList(list);
-            last[c] = q;
-            ++*lists;
-          }
-          key.morph = lastRef[c];
-          if (!moving) key.matrix.scale = vef::Float3{{1, 1, -1}};
-        }
-        w.addKey(key);
-      }
-      if (!sink(w.takeBody())) return false;
-    }
-    *wOut = std::move(w);
-    return true;
-  };
+  }
 
-  // Count.
+  // Frame f: the camera key, then one object key per chunk. Rigid chunks get
+  // their placement; baked ones a morph list, shared with the previous frame's
+  // when the camera is fixed and the shape unchanged.
+  bool frame(uint32_t f, FrameState* s, vef::SceneWriter* w, uint64_t* lists, const Outcome& out) {
+    EvaluatePose(m_, plan_.animation, plan_.times[f], &s->pose);
+    vef::KeyRecord cam;
+    cam.frame = int32_t(f);
+    cam.camera = true;
+    if (plan_.moving) cam.matrix = plan_.cameraBlock[f];
+    w->addKey(cam);
+    for (size_t i = 0; i < plan_.instances.size(); ++i)
+      if (plan_.instances[i].deform)
+        BakePrimitive(m_, s->pose, plan_.instances[i].node, plan_.primitive(m_, plan_.instances[i]), &s->baked[i]);
+    for (size_t c = 0; c < plan_.chunks.size(); ++c) {
+      const Chunk& ch = plan_.chunks[c];
+      const Instance& in = plan_.instances[size_t(ch.instance)];
+      vef::KeyRecord key;
+      key.frame = int32_t(f);
+      key.object = true;
+      key.mesh = meshRef_[c];
+      if (!in.deform) {
+        Affine k = s->pose.global[size_t(in.node)];
+        for (size_t a = 0; a < 3; ++a) k.r[a] = Mul(k.r[a], 1 / in.ownScale[a]);
+        k = k.then(plan_.full[f]);
+        k.t = Mul(k.t, plan_.scale);
+        bool ok;
+        key.matrix = Block(k.then(plan_.storedInv[f]), &ok);
+        if (!ok) return out.refuse(m_.file + ": node \"" + m_.nodes[size_t(in.node)].name + "\": placement cannot be written");
+      } else {
+        std::vector<float>& q = s->q;
+        q.resize(ch.vertices.size() * 3);
+        const auto& src = s->baked[size_t(ch.instance)];
+        for (size_t v = 0; v < ch.vertices.size(); ++v) {
+          const auto& p = src[ch.vertices[v]];
+          Vec3 st = plan_.toStored(f, {p[0], p[1], p[2]});
+          if (!plan_.moving) st[2] = -st[2];  // the morph key's diag(1,1,-1) undoes the camera's
+          for (size_t k = 0; k < 3; ++k) q[3 * v + k] = float(st[k]);
+        }
+        if (plan_.moving || s->lastRef[c] < 0 || q != s->last[c]) {
+          vef::VertexListRecord list;
+          list.positions.resize(ch.vertices.size());
+          for (size_t v = 0; v < ch.vertices.size(); ++v) list.positions[v] = {q[3 * v], q[3 * v + 1], q[3 * v + 2]};
+          s->lastRef[c] = w->addVertexList(list);
+          s->last[c] = q;
+          ++*lists;
+        }
+        key.morph = s->lastRef[c];
+        if (!plan_.moving) key.matrix.scale = vef::Float3{{1, 1, -1}};
+      }
+      w->addKey(key);
+    }
+    return true;
+  }
+
+  const Model& m_;
+  const ExportOptions& o_;
+  const Plan& plan_;
+  std::vector<std::vector<uint8_t>> texRgb_;  // per material, its resampled texture (kept between runs)
+  int32_t defaultMaterial_ = 0, centreUV_ = 0;
+  std::vector<int32_t> matRef_, solidMatRef_, meshRef_;
+};
+
+}  // namespace
+
+bool ExportScene(const Model& m, const ExportOptions& o, const std::string& outPath,
+                 const volatile sig_atomic_t* interrupted, ExportResult* result, std::string* error,
+                 ExportFailure* failure) {
+  *failure = ExportFailure::kFailed;
+  *result = ExportResult();
+  const Outcome out{result, error, failure, interrupted};
+  Plan plan;
+  if (!PlanFrames(m, o, &plan, out) || !PlanInstances(m, &plan, out) || !PlanCamera(m, o, &plan, out) ||
+      !PlanBounds(m, &plan, out))
+    return false;
+  PlanViews(o, &plan, out);
+  PlanLights(m, o, &plan, out);
+  PlanTextureSlots(m, &plan, out);
+  if (!PlanChunks(m, &plan, out)) return false;
+  Summarise(m, o, plan, result);
+
+  // Count, then write: the size is known before a byte reaches the disk.
+  SceneEmitter emitter(m, o, plan);
   uint64_t total = fmt::kHeaderSize, lists = 0;
   vef::SceneWriter counted;
-  if (!emit([&](std::vector<uint8_t>&& b) { total += b.size(); return true; }, &counted, &lists)) return false;
-  if (total > o.maxSize) {
-    *error = outPath + ": the scene would be " + std::to_string(total) + " bytes, above --max-size " +
-             std::to_string(o.maxSize) + " (fewer frames, --fps, --seconds or a larger --max-size)";
+  if (!emitter.emit([&](std::vector<uint8_t>&& b) { total += b.size(); return true; }, &counted, &lists, out))
     return false;
-  }
-  // Write.
+  if (total > o.maxSize)
+    return out.refuse(outPath + ": the scene would be " + std::to_string(total) + " bytes, above --max-size " +
+                      std::to_string(o.maxSize) + " (fewer frames, --fps, --seconds or a larger --max-size)");
   vef::AtomicFile file;
   if (!file.open(outPath, error)) return false;
   std::vector<uint8_t> zero(fmt::kHeaderSize, 0);
   if (!file.write(zero.data(), zero.size(), error)) return false;
   bool writeOk = true;
   vef::SceneWriter written;
-  const bool ok = emit([&](std::vector<uint8_t>&& b) { return writeOk = file.write(b.data(), b.size(), error); },
-                       &written, &lists);
+  const bool ok = emitter.emit([&](std::vector<uint8_t>&& b) { return writeOk = file.write(b.data(), b.size(), error); },
+                               &written, &lists, out);
   if (!ok || !writeOk) {
     file.abort();
     return false;
   }
   if (!file.writeAt(0, written.headerBytes(), error) || !file.commit(error)) return false;
-  res.bytes = total;
-  res.converted.push_back(std::to_string(frames) + " frames at " + Num(o.fps, 2) + " fps, " + std::to_string(lists) +
-                          " vertex lists" + (moving ? "" : " (unchanged shapes shared)"));
+  result->bytes = total;
+  result->converted.push_back(std::to_string(plan.frames()) + " frames at " + Num(o.fps, 2) + " fps, " +
+                              std::to_string(lists) + " vertex lists" +
+                              (plan.moving ? "" : " (unchanged shapes shared)"));
   *failure = ExportFailure::kNone;
   return true;
 }

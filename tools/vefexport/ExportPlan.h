@@ -1,0 +1,143 @@
+// The converter's stages. ExportScene fills a Plan stage by stage, each stage
+// reading only what the earlier ones decided, and then writes the plan out:
+//
+//   frames     the animation, the frame count and each frame's model time;
+//   instances  the primitives drawn, in scene order;
+//   camera     automatic, --eye/--target or a model camera, and its zoom;
+//   bounds     the animated bounds over all frames; which rigid nodes must be
+//              baked after all, which are mirrored, which scale is fixed;
+//   views      per frame the world-to-view mapping, the camera keys and the
+//              uniform scale that keeps depths inside the player's range;
+//   lights     the model's lights, or the default key and fill light;
+//   textures   a texture slot per material, and one-colour slots for baked
+//              meshes without a texture;
+//   chunks     meshes split at the format's 65536 vertices per list.
+//
+// A stage that refuses sets the outcome's error and returns false; the summary
+// lines go to the outcome's result in the order the stages run.
+#ifndef VEFEXPORT_EXPORTPLAN_H
+#define VEFEXPORT_EXPORTPLAN_H
+
+#include <signal.h>
+#include <stdint.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "Export.h"
+#include "Pose.h"
+#include "SceneWriter.h"
+
+namespace vefexport {
+
+// One drawn primitive of one node.
+struct Instance {
+  int node = -1, mesh = -1, prim = -1;  // indices into Model::nodes, meshes, the mesh's primitives
+  bool deform = false;                  // baked per frame into morph lists
+  bool flip = false;                    // mirrored transform: winding reversed
+  bool textured = false;                // its material has a texture record
+  Vec3 ownScale{1, 1, 1};               // the node's fixed scale, moved into the vertices
+};
+
+// At most 65536 vertices of one instance, as one scene mesh.
+struct Chunk {
+  int instance = -1;
+  std::vector<uint32_t> vertices;  // source vertex index per list entry
+  std::vector<vef::Index3> faces;  // list-local indices
+};
+
+struct PlannedLight {
+  Vec3 pos;     // world space at frame 0
+  Vec3 color;   // linear 0..1
+  double e;     // relative intensity, the strongest 1
+};
+
+enum class CameraMode { kAuto, kEye, kModel };
+
+struct Plan {
+  // frames
+  int animation = -1;          // index into Model::animations, -1 the rest pose
+  double duration = 0;         // seconds of that animation
+  std::vector<double> times;   // model time of each frame, seconds
+  // instances
+  std::vector<Instance> instances;
+  // camera
+  CameraMode cameraMode = CameraMode::kAuto;
+  int cameraNode = -1;                  // node carrying the model camera
+  const Camera* modelCamera = nullptr;
+  double zoom = 1;                      // model camera's vertical field of view onto the player's
+  bool zoomed = false;
+  Affine zoomA;                         // diag(zoom, zoom, 1)
+  // bounds
+  Pose pose0;                           // the pose of frame 0
+  std::vector<Affine> cameraGlobal;     // per frame, the camera node's global transform
+  Vec3 centre{0, 0, 0};                 // of the animated bounding box, world space
+  double radius = 1;                    // half its diagonal, metres
+  // views
+  std::vector<Affine> full;             // per frame, world to view without the uniform scale
+  std::vector<Affine> rigidView;        // per frame, world to right-handed camera space, no zoom
+  std::vector<Affine> stored, storedInv;  // per frame, what the camera key makes of view space
+  std::vector<vef::MatrixBlock> cameraBlock;  // per frame, the camera key's block when moving
+  bool moving = false;                  // the view changes between frames
+  double scale = 1;                     // uniform scale about the eye
+  // lights
+  std::vector<PlannedLight> lights;
+  // textures
+  std::vector<int> materialTexture;     // per material, its texture slot or -1
+  std::vector<int> solidSlot;           // per material and one more for the default: one-colour slot or -1
+  // chunks
+  std::vector<Chunk> chunks;
+
+  uint32_t frames() const { return uint32_t(times.size()); }
+  const Primitive& primitive(const Model& m, const Instance& in) const {
+    return m.meshes[size_t(in.mesh)].primitives[size_t(in.prim)];
+  }
+  // World point to what a morph list or a light stores in frame f.
+  Vec3 toStored(uint32_t f, const Vec3& p) const;
+};
+
+// Where a stage reports.
+struct Outcome {
+  ExportResult* result = nullptr;       // summary lines
+  std::string* error = nullptr;         // why a stage refused
+  ExportFailure* failure = nullptr;     // the refusal's class
+  const volatile sig_atomic_t* interrupted = nullptr;
+
+  bool refuse(const std::string& what, ExportFailure kind = ExportFailure::kFailed) const;
+  bool badOption(const std::string& what) const { return refuse(what, ExportFailure::kBadOptions); }
+  // True (and the outcome set) when a signal asked to stop.
+  bool stopped() const;
+};
+
+// The last entry of `items` whose name is `key`, else `key` read as a decimal index;
+// -1 when neither.
+template <typename T>
+int FindByNameOrIndex(const std::vector<T>& items, const std::string& key) {
+  for (size_t i = items.size(); i-- > 0;)
+    if (items[i].name == key) return int(i);
+  char* end = nullptr;
+  const long i = std::strtol(key.c_str(), &end, 10);
+  if (!key.empty() && *end == 0 && i >= 0 && size_t(i) < items.size()) return int(i);
+  return -1;
+}
+
+// Each node's parent (the first node listing it as a child), -1 for roots.
+std::vector<int> ParentTable(const Model& m);
+
+bool PlanFrames(const Model& m, const ExportOptions& o, Plan* plan, const Outcome& out);
+bool PlanInstances(const Model& m, Plan* plan, const Outcome& out);
+bool PlanCamera(const Model& m, const ExportOptions& o, Plan* plan, const Outcome& out);
+bool PlanBounds(const Model& m, Plan* plan, const Outcome& out);
+void PlanViews(const ExportOptions& o, Plan* plan, const Outcome& out);
+void PlanLights(const Model& m, const ExportOptions& o, Plan* plan, const Outcome& out);
+void PlanTextureSlots(const Model& m, Plan* plan, const Outcome& out);
+bool PlanChunks(const Model& m, Plan* plan, const Outcome& out);
+
+// Splits a primitive's triangles into chunks of at most 65536 distinct
+// vertices, in triangle order.
+void SplitTriangles(const Primitive& p, bool flip, int instance, std::vector<Chunk>* out);
+
+}  // namespace vefexport
+
+#endif
