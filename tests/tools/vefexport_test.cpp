@@ -198,6 +198,25 @@ TEST(VefExport, TexelsRoundAndAverageAsDocumented) {
   for (size_t i = 0; i < 32 * 32; ++i) EXPECT_EQ(rgb[3 * i], 128) << i;  // 127.5 rounds up
 }
 
+// Linear colours to 8-bit sRGB, computed by hand: 1.055 v^(1/2.4) - 0.055 times
+// 255 (0.738 -> 223.01, 0.364 -> 162.55, 0.048 -> 61.88) and 12.92 v below
+// 0.0031308 (0.002 -> 6.59). A texel 188 (linear 0.50288) times 0.5 is 0.25144,
+// encoded 137.32: the product is taken in linear light, not on the bytes (94).
+TEST(VefExport, LinearColoursBecomeSrgb) {
+  const struct {
+    double linear;
+    int srgb;
+  } cases[] = {{0.738, 223}, {0.364, 163}, {0.048, 62}, {0.002, 7}, {0, 0}, {1, 255}, {-1, 0}, {2, 255}};
+  for (const auto& c : cases) EXPECT_EQ(ve::LinearToSrgb8(c.linear), c.srgb) << c.linear;
+  ve::Image im;
+  im.width = im.height = 1;
+  im.rgba = {188, 188, 188, 255};
+  const std::vector<uint8_t> rgb = ve::ResampleRgb(im, 32, {0.5, 1.0, 0.0});
+  EXPECT_EQ(rgb[0], 137);
+  EXPECT_EQ(rgb[1], 188);
+  EXPECT_EQ(rgb[2], 0);
+}
+
 // Three nodes moved by STEP, LINEAR and CUBICSPLINE samplers from x = 0 at
 // 0 s to x = 4 at 1 s (cubic: out-tangent 8, in-tangent -2); the camera at
 // (0, 0, 10) looks at the origin, so a node's view position is (x, y, 10 - z).

@@ -601,8 +601,8 @@ class SceneEmitter {
     for (size_t i = 0; i < m_.materials.size(); ++i) {
       const Material& mat = m_.materials[i];
       vef::MaterialRecord r;
-      auto byte = [](double v) { return uint8_t(std::lround(std::clamp(v, 0.0, 1.0) * 255)); };
-      r.diffuse = vef::ColorField::Bytes(byte(mat.baseColor[0]), byte(mat.baseColor[1]), byte(mat.baseColor[2]));
+      r.diffuse = vef::ColorField::Bytes(LinearToSrgb8(mat.baseColor[0]), LinearToSrgb8(mat.baseColor[1]),
+                                         LinearToSrgb8(mat.baseColor[2]));
       if (plan_.materialTexture[i] >= 0) {
         const Image& im = m_.images[size_t(mat.image)];
         const int side = TextureSide(im, o_.textureSize);
@@ -690,7 +690,8 @@ class SceneEmitter {
     for (const PlannedLight& l : plan_.lights) {
       vef::LightRecord r;
       double cmax = std::max({l.color[0], l.color[1], l.color[2]});
-      for (size_t k = 0; k < 3; ++k) r.color[k] = uint8_t(std::lround(cmax > 0 ? 255 * l.color[k] / cmax : 255));
+      // The hue as the device shows it: the linear colour over its strongest channel, encoded.
+      for (size_t k = 0; k < 3; ++k) r.color[k] = cmax > 0 ? LinearToSrgb8(l.color[k] / cmax) : 255;
       r.intensity = float(l.e * std::min(cmax, 1.0));
       const Vec3 p = plan_.toStored(0, l.pos);
       vef::MatrixBlock b;

@@ -209,6 +209,8 @@ bool LoadPrimitive(Ctx& c, const tg::Primitive& p, const std::string& meshName, 
     for (size_t i = 0; i < 4 * n; ++i) out->weights[i / 4][i % 4] = std::isfinite(f[i]) ? f[i] : 0.0f;
     if (attr("JOINTS_1") >= 0) c.model->warnings.push_back(what + ": JOINTS_1/WEIGHTS_1 ignored (4 influences kept)");
   }
+  // The scene file has no colour per vertex: faces take their material's.
+  if (attr("COLOR_0") >= 0) c.model->warnings.push_back(what + ": vertex colours (COLOR_0) ignored, the material's colour is used");
   for (size_t t = 0; t < p.targets.size(); ++t) {
     auto it = p.targets[t].find("POSITION");
     std::vector<std::array<float, 3>> d;

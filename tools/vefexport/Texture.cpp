@@ -7,6 +7,18 @@
 
 namespace vefexport {
 
+double SrgbToLinear(double e) {
+  e = std::clamp(e, 0.0, 1.0);
+  return e <= 0.04045 ? e / 12.92 : std::pow((e + 0.055) / 1.055, 2.4);
+}
+
+uint8_t LinearToSrgb8(double v) {
+  if (!(v > 0)) return 0;  // NaN too
+  if (v >= 1) return 255;
+  const double e = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+  return uint8_t(std::lround(e * 255));
+}
+
 int TextureSide(const Image& image, int maxSide) {
   const int big = std::max(image.width, image.height);
   int side = 256;
@@ -47,7 +59,8 @@ std::vector<uint8_t> ResampleRgb(const Image& im, int side, const std::array<dou
       }
       for (int c = 0; c < 3; ++c)
         out[(size_t(oy) * size_t(side) + size_t(ox)) * 3 + size_t(c)] =
-            uint8_t(std::clamp(std::lround(acc[c] * tint[size_t(c)]), 0L, 255L));
+            tint[size_t(c)] == 1 ? uint8_t(std::clamp(std::lround(acc[c]), 0L, 255L))
+                                 : LinearToSrgb8(SrgbToLinear(acc[c] / 255) * tint[size_t(c)]);
     }
   }
   return out;
