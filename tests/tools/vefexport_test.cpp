@@ -507,3 +507,68 @@ TEST(VefExport, StagesReadAlone) {
     EXPECT_EQ(animated, path == ve::Path::kTranslation);
   }
 }
+
+// What a new user would trip over is refused or said: the output over the
+// model, the music that will stretch the scene, the animations left out, a
+// camera that sees nothing, Windows texture paths, a file without geometry.
+TEST(VefExport, TrapsAreNamed) {
+  const std::string dir = Dir("traps");
+  const std::string box = kModels + "/BoxAnimated/BoxAnimated.glb", morph = kModels + "/MorphStressTest/MorphStressTest.gltf";
+  ASSERT_EQ(Shell("cp '" + box + "' '" + dir + "/box.glb' && ln -s box.glb '" + dir + "/link.glb' && mkdir '" + dir +
+                  "/music' && " + kGen + " --bars 2 '" + dir + "/music'"), 0);
+  WriteText(dir + "/w.mtl", "newmtl m\nKd 1 1 1\nmap_Kd .\\tex.png\n");
+  WriteText(dir + "/w.obj", "mtllib w.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 0 1\nusemtl m\nf 1/1 2/2 3/3\n");
+  ASSERT_EQ(Shell("cp '" + kModels + "/MorphStressTest/TinyGrid.png' '" + dir + "/tex.png'"), 0);
+  WriteText(dir + "/empty.dae",
+            "<?xml version=\"1.0\"?><COLLADA xmlns=\"http://www.collada.org/2005/11/COLLADASchema\" version=\"1.4.1\">"
+            "<library_visual_scenes><visual_scene id=\"S\"><node id=\"N\"/></visual_scene></library_visual_scenes>"
+            "<scene><instance_visual_scene url=\"#S\"/></scene></COLLADA>");
+  struct Case {
+    std::string args;
+    int code;
+    std::vector<std::string> said;  // each must be in the output
+  } cases[] = {
+      {"'" + dir + "/box.glb' -o '" + dir + "/box.glb'", 2, {"is the model being converted"}},
+      {"'" + dir + "/box.glb' -o '" + dir + "/link.glb'", 2, {"is the model being converted"}},
+      {"'" + box + "' -o '" + dir + "/music/s.2vef'", 0, {"from " + dir + "/music/Sound.mp3 beside the output", "97 frames"}},
+      {"'" + box + "' -o '" + dir + "/music/s.2vef' --seconds 1", 0, {"scene spans 1.00 s", "slower"}},
+      {"'" + box + "' -o '" + dir + "/s.2vef'", 0, {"warning: no music beside", "three-quarter view", "animated bounds ("}},
+      {"'" + box + "' -o '" + dir + "/s.2vef' --eye 0,0,50 --target 0,0,60", 0, {"nothing of the model is in view"}},
+      {"'" + morph + "' -o '" + dir + "/s.2vef' --seconds 1", 0, {"other animations: \"TheWave\", \"Pulse\"", "--animation all"}},
+      {"'" + morph + "' -o '" + dir + "/s.2vef' --seconds 1 --animation all --texture-size 32 --palette", 0,
+       {"animation \"all\" (9.367 s)", "at most 32 x 32 (--texture-size), 256-colour palettes (--palette)"}},
+      {"'" + morph + "' -o '" + dir + "/s.2vef' --animation 1 --animation 2", 2, {"--animation given twice"}},
+      {"'" + dir + "/w.obj' -o '" + dir + "/s.2vef'", 0, {"1 texture(s)"}},
+      {"'" + dir + "/empty.dae' -o '" + dir + "/s.2vef'", 2, {"empty.dae: no geometry to convert"}},
+  };
+  std::ifstream in(box, std::ios::binary);
+  const std::string before((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    std::string out;
+    EXPECT_EQ(Shell(kTool + " " + c.args, &out), c.code) << out;
+    for (const std::string& s : c.said) EXPECT_NE(out.find(s), std::string::npos) << s << "\n" << out;
+    if (c.code == 0) EXPECT_EQ(out.find("missing"), std::string::npos) << out;
+  }
+  std::ifstream after(dir + "/box.glb", std::ios::binary);
+  EXPECT_EQ(before, std::string((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>()));
+
+  // The automatic camera: 35 degrees round and 25 up from the front, the box
+  // just filling 90 % of the frame in one direction.
+  const ve::Vec3 lo{-1, -2, -3}, hi{1, 2, 3}, eye = ve::AutomaticEye(lo, hi);
+  const double horizontal = std::hypot(eye[0], eye[2]);
+  EXPECT_NEAR(std::atan2(eye[0], eye[2]), 35 * M_PI / 180, 1e-9);
+  EXPECT_NEAR(std::atan2(eye[1], horizontal), 25 * M_PI / 180, 1e-9);
+  const double tanH = std::tan(M_PI / 8), tanV = 599.5 / 799.5 * tanH, d = std::hypot(horizontal, eye[1]);
+  const double f[3] = {-eye[0] / d, -eye[1] / d, -eye[2] / d};
+  const double rl = std::hypot(f[2], f[0]), r[3] = {-f[2] / rl, 0, f[0] / rl};
+  const double u[3] = {r[1] * f[2] - r[2] * f[1], r[2] * f[0] - r[0] * f[2], r[0] * f[1] - r[1] * f[0]};
+  double fill = 0;
+  for (int c = 0; c < 8; ++c) {
+    const double p[3] = {(c & 1 ? hi : lo)[0] - eye[0], (c & 2 ? hi : lo)[1] - eye[1], (c & 4 ? hi : lo)[2] - eye[2]};
+    const double z = p[0] * f[0] + p[1] * f[1] + p[2] * f[2];
+    fill = std::max({fill, std::fabs(p[0] * r[0] + p[2] * r[2]) / (z * tanH),
+                     std::fabs(p[0] * u[0] + p[1] * u[1] + p[2] * u[2]) / (z * tanV)});
+  }
+  EXPECT_NEAR(fill, 0.9, 1e-9);
+}

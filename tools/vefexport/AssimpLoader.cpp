@@ -61,9 +61,20 @@ struct Builder {
         }
       }
     } else {
-      std::ifstream in(dir + "/" + p, std::ios::binary);
-      std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      ok = in.good() || in.eof() ? DecodeImage(bytes.data(), bytes.size(), &img) : false;
+      // Files written on Windows name their images with backslashes (".\\tex.jpg",
+      // "C:\\work\\tex.jpg"): read them as slashes, and when the path does not
+      // lead to a file, look for the image's name beside the model.
+      std::string rel = p;
+      std::replace(rel.begin(), rel.end(), '\\', '/');
+      const bool absolute = !rel.empty() && (rel[0] == '/' || (rel.size() > 1 && rel[1] == ':'));
+      const size_t slash = rel.find_last_of('/');
+      for (const std::string& file : {absolute ? rel : dir + "/" + rel, dir + "/" + rel.substr(slash + 1)}) {
+        std::ifstream in(file, std::ios::binary);
+        if (!in) continue;
+        std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ok = DecodeImage(bytes.data(), bytes.size(), &img);
+        break;
+      }
     }
     if (!ok) {
       m->warnings.push_back("image \"" + p + "\" is missing or undecodable: its material keeps its colour");
@@ -158,7 +169,13 @@ bool LoadAssimpFile(const std::string& path, Model* model, std::string* error) {
   const aiScene* s = importer.ReadFile(path, aiProcess_Triangulate | aiProcess_SortByPType | aiProcess_FlipUVs |
                                                  aiProcess_LimitBoneWeights | aiProcess_ValidateDataStructure);
   if (!s || !s->mRootNode || (s->mFlags & AI_SCENE_FLAGS_INCOMPLETE)) {
-    *error = path + ": not a readable model: " + importer.GetErrorString();
+    // Assimp returns a scene without meshes marked incomplete, with no message
+    // (and a stand-in mesh of its own), or refuses it in validation.
+    const std::string why = importer.GetErrorString();
+    if ((s && (s->mFlags & AI_SCENE_FLAGS_INCOMPLETE)) || why.find("mNumMeshes is 0") != std::string::npos)
+      *error = path + ": no geometry to convert: the file holds no mesh";
+    else
+      *error = path + ": not a readable model: " + (why.empty() ? "the importer gives no reason" : why);
     return false;
   }
   const size_t slash = path.find_last_of('/');

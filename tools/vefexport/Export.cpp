@@ -84,6 +84,14 @@ std::string Num(double v, int prec = 3) {
   return b;
 }
 
+// "(x, y, z)" with two decimals.
+std::string Point(const Vec3& p) { return "(" + Num(p[0], 2) + ", " + Num(p[1], 2) + ", " + Num(p[2], 2) + ")"; }
+
+// Corner c (0..7, bit 0 x, bit 1 y, bit 2 z) of the box [lo, hi].
+Vec3 Corner(const Vec3& lo, const Vec3& hi, int c) {
+  return {(c & 1 ? hi : lo)[0], (c & 2 ? hi : lo)[1], (c & 4 ? hi : lo)[2]};
+}
+
 // Grows the box [lo, hi] to hold p.
 void Grow(const Vec3& p, Vec3* lo, Vec3* hi) {
   for (size_t i = 0; i < 3; ++i) (*lo)[i] = std::min((*lo)[i], p[i]), (*hi)[i] = std::max((*hi)[i], p[i]);
@@ -148,51 +156,6 @@ bool SplitScaleRotation(const Affine& m, Vec3* scale, std::array<Vec3, 3>* rotat
   return true;
 }
 
-std::string ListModel(const Model& m) {
-  std::string s;
-  s += "Model " + m.file + "\n";
-  s += "Animations: " + std::to_string(m.animations.size()) + "\n";
-  for (size_t i = 0; i < m.animations.size(); ++i)
-    s += "  [" + std::to_string(i) + "] \"" + m.animations[i].name + "\" " + Num(m.animations[i].duration) +
-         " s, " + std::to_string(m.animations[i].channels.size()) + " channels\n";
-  s += "Cameras: " + std::to_string(m.cameras.size()) + "\n";
-  for (size_t i = 0; i < m.cameras.size(); ++i) {
-    const Camera& c = m.cameras[i];
-    s += "  [" + std::to_string(i) + "] \"" + c.name + "\" " +
-         (c.perspective ? "perspective, vertical field of view " + Num(c.yfov) + " rad"
-                        : "orthographic, " + Num(2 * c.xmag) + " x " + Num(2 * c.ymag) + " m (approximated)") +
-         "\n";
-  }
-  s += "Lights: " + std::to_string(m.lights.size()) + "\n";
-  static const char* kTypes[] = {"point", "spot (becomes a point light)", "directional (becomes a distant point light)"};
-  for (size_t i = 0; i < m.lights.size(); ++i)
-    s += "  [" + std::to_string(i) + "] \"" + m.lights[i].name + "\" " + kTypes[m.lights[i].type] + ", intensity " +
-         Num(m.lights[i].intensity) + "\n";
-  s += "Meshes: " + std::to_string(m.meshes.size()) + "\n";
-  for (size_t i = 0; i < m.meshes.size(); ++i) {
-    size_t v = 0, t = 0, targets = 0, parts = 0;
-    for (const Primitive& p : m.meshes[i].primitives) {
-      v += p.positions.size();
-      t += p.triangles.size();
-      targets = std::max(targets, p.targets.size());
-      std::vector<Chunk> chunks;
-      SplitTriangles(p, false, 0, &chunks);
-      parts += chunks.size();
-    }
-    s += "  [" + std::to_string(i) + "] \"" + m.meshes[i].name + "\" " + std::to_string(v) + " vertices, " +
-         std::to_string(t) + " triangles";
-    if (targets) s += ", " + std::to_string(targets) + " morph targets";
-    if (parts > m.meshes[i].primitives.size())
-      s += "; over the format's 65536 vertices per list: split into " + std::to_string(parts) + " meshes";
-    s += "\n";
-  }
-  s += "Skins: " + std::to_string(m.skins.size()) + ", materials: " + std::to_string(m.materials.size()) +
-       ", images: " + std::to_string(m.images.size());
-  if (m.images.size() > size_t(kMaxTextures - 1)) s += " (the player holds at most 100 textures)";
-  s += "\n";
-  return s;
-}
-
 // --- The plan, stage by stage ---------------------------------------------------
 
 Vec3 Plan::toStored(uint32_t f, const Vec3& p) const { return storedInv[f].apply(Mul(full[f].apply(p), scale)); }
@@ -209,6 +172,37 @@ bool Outcome::stopped() const {
   return true;
 }
 
+Vec3 AutomaticEye(const Vec3& lo, const Vec3& hi) {
+  const double kFill = 0.9, az = 35 * M_PI / 180, el = 25 * M_PI / 180;
+  const Vec3 back{std::sin(az) * std::cos(el), std::sin(el), std::cos(az) * std::cos(el)};  // target to eye
+  const Vec3 forward = Mul(back, -1), right = Norm(Cross(forward, Vec3{0, 1, 0})), up = Cross(right, forward);
+  const Vec3 centre = Mul(Add(lo, hi), 0.5);
+  // The eye at centre + back * d sees corner c at depth d - along, x across and
+  // y up; it fits when |x| <= kFill tanH depth and |y| <= kFill tanV depth.
+  double d = 0, nearest = 0;
+  for (int c = 0; c < 8; ++c) {
+    const Vec3 rel = Sub(Corner(lo, hi, c), centre);
+    const double along = Dot(rel, back);
+    nearest = std::max(nearest, along);
+    d = std::max({d, along + std::fabs(Dot(rel, right)) / (kFill * kTanHalfH),
+                  along + std::fabs(Dot(rel, up)) / (kFill * kTanHalfV)});
+  }
+  const double size = Len(Sub(hi, lo));
+  d = std::max({d, nearest + 0.05 * size, size > 0 && std::isfinite(size) ? 0.0 : 1.0});
+  return Add(centre, Mul(back, d));
+}
+
+bool OutOfView(const Affine& worldToView, const Vec3& lo, const Vec3& hi) {
+  // The view volume's side planes and the near plane, as n . p >= 0 inside.
+  const Vec3 planes[5] = {{1, 0, kTanHalfH}, {-1, 0, kTanHalfH}, {0, 1, kTanHalfV}, {0, -1, kTanHalfV}, {0, 0, 1}};
+  for (const Vec3& n : planes) {
+    bool allOut = true;
+    for (int c = 0; c < 8 && allOut; ++c) allOut = Dot(n, worldToView.apply(Corner(lo, hi, c))) < 0;
+    if (allOut) return true;
+  }
+  return false;
+}
+
 std::vector<int> ParentTable(const Model& m) {
   std::vector<int> parent(m.nodes.size(), -1);
   for (size_t q = 0; q < m.nodes.size(); ++q)
@@ -220,11 +214,24 @@ std::vector<int> ParentTable(const Model& m) {
 bool PlanFrames(const Model& m, const ExportOptions& o, Plan* plan, const Outcome& out) {
   if (!(o.fps > 0) || !std::isfinite(o.fps) || o.fps > 1000) return out.badOption("--fps must be above 0 and at most 1000");
   int anim = m.animations.empty() ? -1 : 0;
-  if (!o.animation.empty()) {
-    anim = FindByNameOrIndex(m.animations, o.animation);
-    if (anim < 0) return out.badOption(m.file + ": no animation \"" + o.animation + "\" (see --list)");
+  if (o.animation == "all") {
+    plan->all = AllAnimations(m);
+    plan->animation = &plan->all;
+  } else {
+    if (!o.animation.empty()) {
+      anim = FindByNameOrIndex(m.animations, o.animation);
+      if (anim < 0) return out.badOption(m.file + ": no animation \"" + o.animation + "\" (see --list)");
+    }
+    plan->animation = anim >= 0 ? &m.animations[size_t(anim)] : nullptr;
+    if (anim >= 0 && m.animations.size() > 1) {
+      std::string others;
+      for (size_t i = 0; i < m.animations.size(); ++i)
+        if (int(i) != anim) others += std::string(others.empty() ? "" : ", ") + "\"" + m.animations[i].name + "\"";
+      out.result->notes.push_back("the model has other animations: " + others +
+                                  " (--animation NAME for another, --animation all for every one at once)");
+    }
   }
-  const double duration = anim >= 0 ? m.animations[size_t(anim)].duration : 0.0;
+  const double duration = plan->animation ? plan->animation->duration : 0.0;
   double span = duration;
   if (o.musicSeconds) span = *o.musicSeconds;
   else if (o.seconds) span = *o.seconds;
@@ -232,7 +239,6 @@ bool PlanFrames(const Model& m, const ExportOptions& o, Plan* plan, const Outcom
     return out.badOption("the span must be 0 to 999999 frames long");
   uint32_t frames = uint32_t(std::llround(span * o.fps)) + 1;
   if (frames < 2) frames = 2;  // the player needs two frames; a still model shows its pose twice
-  plan->animation = anim;
   plan->duration = duration;
   plan->times.resize(frames);
   for (uint32_t k = 0; k < frames; ++k) {
@@ -242,7 +248,11 @@ bool PlanFrames(const Model& m, const ExportOptions& o, Plan* plan, const Outcom
     if (o.loop && duration > 0) t = std::fmod(t, duration);
     plan->times[k] = t;
   }
+  if (duration > 0 && !o.loop && span > duration + 1 / o.fps)
+    out.result->notes.push_back("the animation (" + Num(duration, 2) + " s) is shorter than the scene (" + Num(span, 2) +
+                                " s): its last pose holds (--loop repeats it)");
   out.result->frames = frames;
+  out.result->seconds = o.musicSeconds && span > 0 ? span : (frames - 1) / o.fps;
   return true;
 }
 
@@ -361,6 +371,8 @@ bool PlanBounds(const Model& m, Plan* plan, const Outcome& out) {
                                          (plan->zoomed ? "with the camera's zoom " : "") +
                                          "is not a rotation with scale, so it is baked per frame (unlit)");
     }
+  plan->lo = lo;
+  plan->hi = hi;
   plan->centre = Mul(Add(lo, hi), 0.5);
   plan->radius = 0.5 * Len(Sub(hi, lo));
   if (!(plan->radius > 0) || !std::isfinite(plan->radius)) plan->radius = 1;
@@ -387,18 +399,27 @@ void PlanViews(const ExportOptions& o, Plan* plan, const Outcome& out) {
       plan->full[f] = plan->rigidView[f].then(plan->zoomA).then(kFlipZ);
     }
   } else {
-    Vec3 eye, target;
+    Vec3& eye = plan->eye;
+    Vec3& target = plan->target;
     if (plan->cameraMode == CameraMode::kEye) {
       eye = *o.eye;
       target = *o.target;
     } else {
-      // Frames the bounding sphere from the front, a little above.
-      const double dist = plan->radius / std::sin(std::atan(kTanHalfV)) * 1.05;
+      eye = AutomaticEye(plan->lo, plan->hi);
       target = plan->centre;
-      eye = Add(plan->centre, Mul(Norm(Vec3{0, 0.25, 1}), dist));
     }
     std::fill(plan->rigidView.begin(), plan->rigidView.end(), LookAt(eye, target));
     std::fill(plan->full.begin(), plan->full.end(), plan->rigidView[0].then(kFlipZ));
+    if (plan->cameraMode == CameraMode::kEye && OutOfView(plan->full[0], plan->lo, plan->hi))
+      out.result->warnings.push_back("nothing of the model is in view from --eye " + Point(eye) + " towards --target " +
+                                     Point(target) + " (its bounds: " + Point(plan->lo) + " to " + Point(plan->hi) + ")");
+  }
+  if (plan->cameraMode == CameraMode::kModel) {
+    // The model camera at frame 0, and the point straight ahead at the distance of the scene's centre.
+    const Affine camToWorld = plan->rigidView[0].inverse();
+    plan->eye = camToWorld.t;
+    const Vec3 ahead = Mul(Norm(camToWorld.r[2]), -1);
+    plan->target = Add(plan->eye, Mul(ahead, std::max(Dot(Sub(plan->centre, plan->eye), ahead), 0.1 * plan->radius)));
   }
   const std::vector<Affine>& full = plan->full;
   for (uint32_t f = 1; f < frames && !plan->moving; ++f)
@@ -435,8 +456,8 @@ void PlanLights(const Model& m, const ExportOptions& o, Plan* plan, const Outcom
   const std::vector<int> parent = ParentTable(m);
   // True when an animation channel other than morph weights moves node n or one of its ancestors.
   auto moves = [&](int n) {
-    if (plan->animation < 0) return false;
-    for (const Channel& c : m.animations[size_t(plan->animation)].channels)
+    if (!plan->animation) return false;
+    for (const Channel& c : plan->animation->channels)
       for (int p = n; p >= 0; p = parent[size_t(p)])
         if (c.node == p && c.path != Path::kWeights) return true;
     return false;
@@ -523,6 +544,77 @@ bool PlanChunks(const Model& m, Plan* plan, const Outcome& out) {
   return true;
 }
 
+std::string ListModel(const Model& m, const ExportOptions& options) {
+  std::string s;
+  s += "Model " + m.file + "\n";
+  s += "Animations: " + std::to_string(m.animations.size()) + "\n";
+  for (size_t i = 0; i < m.animations.size(); ++i)
+    s += "  [" + std::to_string(i) + "] \"" + m.animations[i].name + "\" " + Num(m.animations[i].duration) +
+         " s, " + std::to_string(m.animations[i].channels.size()) + " channels\n";
+  s += "Cameras: " + std::to_string(m.cameras.size()) + "\n";
+  for (size_t i = 0; i < m.cameras.size(); ++i) {
+    const Camera& c = m.cameras[i];
+    s += "  [" + std::to_string(i) + "] \"" + c.name + "\" " +
+         (c.perspective ? "perspective, vertical field of view " + Num(c.yfov) + " rad"
+                        : "orthographic, " + Num(2 * c.xmag) + " x " + Num(2 * c.ymag) + " m (approximated)") +
+         "\n";
+  }
+  s += "Lights: " + std::to_string(m.lights.size()) + "\n";
+  static const char* kTypes[] = {"point", "spot (becomes a point light)", "directional (becomes a distant point light)"};
+  for (size_t i = 0; i < m.lights.size(); ++i)
+    s += "  [" + std::to_string(i) + "] \"" + m.lights[i].name + "\" " + kTypes[m.lights[i].type] + ", intensity " +
+         Num(m.lights[i].intensity) + "\n";
+  s += "Meshes: " + std::to_string(m.meshes.size()) + "\n";
+  for (size_t i = 0; i < m.meshes.size(); ++i) {
+    size_t v = 0, t = 0, targets = 0, parts = 0;
+    for (const Primitive& p : m.meshes[i].primitives) {
+      v += p.positions.size();
+      t += p.triangles.size();
+      targets = std::max(targets, p.targets.size());
+      std::vector<Chunk> chunks;
+      SplitTriangles(p, false, 0, &chunks);
+      parts += chunks.size();
+    }
+    s += "  [" + std::to_string(i) + "] \"" + m.meshes[i].name + "\" " + std::to_string(v) + " vertices, " +
+         std::to_string(t) + " triangles";
+    if (targets) s += ", " + std::to_string(targets) + " morph targets";
+    if (parts > m.meshes[i].primitives.size())
+      s += "; over the format's 65536 vertices per list: split into " + std::to_string(parts) + " meshes";
+    s += "\n";
+  }
+  s += "Skins: " + std::to_string(m.skins.size()) + ", materials: " + std::to_string(m.materials.size()) +
+       ", images: " + std::to_string(m.images.size());
+  if (m.images.size() > size_t(kMaxTextures - 1)) s += " (the player holds at most 100 textures)";
+  s += "\n";
+  // Bounds and the camera as a conversion with these options would have them,
+  // from at most 100 poses.
+  ExportOptions o = options;
+  o.musicSeconds.reset();
+  o.seconds.reset();
+  ExportResult res;
+  std::string error;
+  ExportFailure failure;
+  const Outcome out{&res, &error, &failure, nullptr};
+  Plan plan;
+  if (PlanFrames(m, o, &plan, out) && plan.frames() > 100) {
+    o.fps = 99 / std::max(plan.duration, 1e-3);
+    plan = Plan();
+    PlanFrames(m, o, &plan, out);
+  }
+  if (PlanInstances(m, &plan, out) && PlanCamera(m, o, &plan, out) && PlanBounds(m, &plan, out)) {
+    PlanViews(o, &plan, out);
+    s += "Bounds" + (plan.animation ? " over animation \"" + plan.animation->name + "\"" : std::string(" at rest")) +
+         ": " + Point(plan.lo) + " to " + Point(plan.hi) + "\n";
+    s += std::string(plan.cameraMode == CameraMode::kAuto ? "Automatic camera" : "Camera") + ": eye " + Point(plan.eye) +
+         ", target " + Point(plan.target) + "\n";
+  } else {
+    s += "Bounds: none (" + error + ")\n";
+  }
+  return s;
+}
+
+
+
 namespace {
 
 // The summary lines of what the plan shows: meshes, camera, animation, and what
@@ -541,12 +633,20 @@ void Summarise(const Model& m, const ExportOptions& o, const Plan& plan, ExportR
       camera = "model camera \"" + plan.modelCamera->name + "\"" + (plan.zoomed ? ", zoom " + Num(plan.zoom, 4) : "");
       break;
     case CameraMode::kEye: camera = "--eye/--target"; break;
-    case CameraMode::kAuto: camera = "automatic, framing the animated bounds"; break;
+    case CameraMode::kAuto: camera = "automatic, a three-quarter view framing the animated bounds"; break;
   }
-  res->converted.push_back("camera: " + camera + (plan.moving ? ", moving" : ", fixed"));
-  if (plan.animation >= 0)
-    res->converted.push_back("animation \"" + m.animations[size_t(plan.animation)].name + "\" (" +
-                             Num(plan.duration) + " s)" + (o.loop ? ", looped" : ""));
+  res->converted.push_back("camera: " + camera + (plan.moving ? ", moving" : ", fixed") + ", eye " + Point(plan.eye) +
+                           ", target " + Point(plan.target) + (plan.moving ? " at frame 0" : ""));
+  res->converted.push_back("animated bounds " + Point(plan.lo) + " to " + Point(plan.hi));
+  if (plan.animation)
+    res->converted.push_back("animation \"" + plan.animation->name + "\" (" + Num(plan.duration) + " s)" +
+                             (o.loop ? ", looped" : ""));
+  int textures = 0;
+  for (int t : plan.materialTexture) textures += t >= 0;
+  if (textures > 0)
+    res->converted.push_back(std::to_string(textures) + " texture(s) of at most " + std::to_string(o.textureSize) + " x " +
+                             std::to_string(o.textureSize) + " (--texture-size), " +
+                             (o.palette ? "256-colour palettes (--palette)" : "RGB565"));
   for (const std::string& w : m.warnings) res->dropped.push_back(w);
 }
 

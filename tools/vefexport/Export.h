@@ -38,7 +38,7 @@ struct ExportOptions {
   double fps = 25;                     // frames per second of model time, > 0
   std::optional<double> seconds;       // span; default the animation's duration
   std::optional<double> musicSeconds;  // span from --music (its length); frames spread over it exactly
-  std::string animation;               // name or index; empty = the first
+  std::string animation;               // name or index, "all" every one at once; empty = the first
   bool loop = false;                   // repeat the animation over the span
   std::string camera;                  // model camera by name or index; empty = none
   std::optional<Vec3> eye, target;     // fixed camera, model coordinates
@@ -54,6 +54,9 @@ struct ExportResult {
   std::vector<std::string> converted;  // summary lines
   std::vector<std::string> approximated;
   std::vector<std::string> dropped;
+  std::vector<std::string> notes;      // choices the user may want to change
+  std::vector<std::string> warnings;   // what will probably not look as meant
+  double seconds = 0;                  // model time the scene spans
 };
 
 // Exit-code classes of a failed export.
@@ -67,8 +70,9 @@ bool ExportScene(const Model& model, const ExportOptions& options, const std::st
                  ExportFailure* failure);
 
 // The text of --list: animations with durations, cameras, lights, meshes and
-// the format limits they hit.
-std::string ListModel(const Model& model);
+// the format limits they hit, the animated bounds and the automatic camera
+// (for the animation `options` choose).
+std::string ListModel(const Model& model, const ExportOptions& options = ExportOptions());
 
 // Euler angles (ax, ay, az) whose SceneFormat::RotationRows, as the importer
 // rebuilds them, equal the rotation `r` (orthonormal rows, determinant +1).

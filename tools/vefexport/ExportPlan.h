@@ -57,7 +57,8 @@ enum class CameraMode { kAuto, kEye, kModel };
 
 struct Plan {
   // frames
-  int animation = -1;          // index into Model::animations, -1 the rest pose
+  const Animation* animation = nullptr;  // the model's, or `all`; null: the rest pose
+  Animation all;                         // every animation at once (--animation all)
   double duration = 0;         // seconds of that animation
   std::vector<double> times;   // model time of each frame, seconds
   // instances
@@ -72,13 +73,15 @@ struct Plan {
   // bounds
   Pose pose0;                           // the pose of frame 0
   std::vector<Affine> cameraGlobal;     // per frame, the camera node's global transform
-  Vec3 centre{0, 0, 0};                 // of the animated bounding box, world space
+  Vec3 lo{0, 0, 0}, hi{0, 0, 0};        // the animated bounding box over all frames, world space
+  Vec3 centre{0, 0, 0};                 // of that box
   double radius = 1;                    // half its diagonal, metres
   // views
   std::vector<Affine> full;             // per frame, world to view without the uniform scale
   std::vector<Affine> rigidView;        // per frame, world to right-handed camera space, no zoom
   std::vector<Affine> stored, storedInv;  // per frame, what the camera key makes of view space
   std::vector<vef::MatrixBlock> cameraBlock;  // per frame, the camera key's block when moving
+  Vec3 eye{0, 0, 0}, target{0, 0, 0};   // world space, frame 0 (a model camera: its position and a point ahead)
   bool moving = false;                  // the view changes between frames
   double scale = 1;                     // uniform scale about the eye
   // lights
@@ -121,6 +124,15 @@ int FindByNameOrIndex(const std::vector<T>& items, const std::string& key) {
   if (!key.empty() && *end == 0 && i >= 0 && size_t(i) < items.size()) return int(i);
   return -1;
 }
+
+// The automatic camera's eye for the box [lo, hi]: from above and to the side
+// (35 degrees round from the front, 25 degrees up), looking at the box's
+// centre, near enough that the box fills 90 % of the frame's width or height.
+Vec3 AutomaticEye(const Vec3& lo, const Vec3& hi);
+
+// True when the box [lo, hi] lies wholly outside the view `worldToView`
+// (world to the player's view space: x right, y up, z away from the viewer).
+bool OutOfView(const Affine& worldToView, const Vec3& lo, const Vec3& hi);
 
 // Each node's parent (the first node listing it as a child), -1 for roots.
 std::vector<int> ParentTable(const Model& m);

@@ -16,10 +16,13 @@ const char kUsage[] =
     "\n"
     "Time:\n"
     "  --fps F              frames per second (default 25)\n"
-    "  --seconds S          length of the scene (default: the animation's duration)\n"
+    "  --seconds S          length of the scene (default: the music's, see --music,\n"
+    "                       else the animation's duration)\n"
     "  --music FILE.mp3     length of the scene = the music's; frames spread over it so\n"
-    "                       each is on screen at the music time it shows\n"
-    "  --animation NAME|N   which animation (default the first)\n"
+    "                       each is on screen at the music time it shows (default: the\n"
+    "                       Sound.mp3 beside the output file, when there is one)\n"
+    "  --animation NAME|N   which animation (default the first); \"all\" plays every\n"
+    "                       animation at once (files with one action per object)\n"
     "  --loop               repeat the animation over the span (default: its last pose holds)\n"
     "Camera (the player's projection is fixed: 45 degrees across 800 x 600):\n"
     "  --camera NAME|N      the model's camera, animated if its node is. Its vertical\n"
@@ -37,10 +40,11 @@ const char kUsage[] =
     "  --texture-size N     largest texture side: 256 (default), 128, 64 or 32\n"
     "  --palette            256-colour textures (libimagequant) instead of RGB565\n"
     "Output:\n"
-    "  -o, --output FILE    the scene file to write\n"
+    "  -o, --output FILE    the scene file to write (never the model itself)\n"
     "  --max-size BYTES     refuse a larger scene before writing (default 536870912);\n"
     "                       suffixes K, M, G\n"
-    "  --list               print animations, cameras, lights, meshes; write nothing\n"
+    "  --list               print animations, cameras, lights, meshes, the animated\n"
+    "                       bounds and the camera; write nothing\n"
     "  --help, --version\n"
     "Each option's value may also follow an '=' (--fps=50).\n"
     "Exit codes: 0 done, 1 conversion failed, 2 bad command line or unreadable model,\n"
@@ -88,7 +92,14 @@ bool ParseOptions(const std::vector<std::string>& words, Options* o, std::string
     else if (args.Is("--palette")) { if (!flag(&o->exp.palette, true)) break; }
     else if (args.Is("-o") || args.Is("--output")) { if (!value(&o->output)) break; }
     else if (args.Is("--music")) { if (!value(&o->music)) break; }
-    else if (args.Is("--animation")) { if (!value(&o->exp.animation)) break; }
+    else if (args.Is("--animation")) {
+      if (!o->exp.animation.empty()) {
+        args.Fail("--animation given twice (--animation all plays every animation at once)");
+        break;
+      }
+      if (!value(&o->exp.animation)) break;
+      if (o->exp.animation.empty()) { badValue("\"\"", "names no animation"); break; }
+    }
     else if (args.Is("--camera")) { if (!value(&o->exp.camera)) break; }
     else if (args.Is("--fps")) {
       if (!value(&v)) break;

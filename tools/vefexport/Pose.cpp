@@ -154,6 +154,21 @@ void SampleChannel(const Channel& c, double t, std::vector<double>* out) {
 // Pose
 
 void EvaluatePose(const Model& m, int animation, double t, Pose* pose) {
+  EvaluatePose(m, animation >= 0 && size_t(animation) < m.animations.size() ? &m.animations[size_t(animation)] : nullptr,
+               t, pose);
+}
+
+Animation AllAnimations(const Model& m) {
+  Animation all;
+  all.name = "all";
+  for (const Animation& a : m.animations) {
+    all.channels.insert(all.channels.end(), a.channels.begin(), a.channels.end());
+    all.duration = std::max(all.duration, a.duration);
+  }
+  return all;
+}
+
+void EvaluatePose(const Model& m, const Animation* animation, double t, Pose* pose) {
   const size_t n = m.nodes.size();
   std::vector<Vec3> T(n), S(n);
   std::vector<Quat> R(n);
@@ -174,8 +189,8 @@ void EvaluatePose(const Model& m, int animation, double t, Pose* pose) {
     }
   }
   std::vector<double> v;
-  if (animation >= 0 && size_t(animation) < m.animations.size()) {
-    for (const Channel& c : m.animations[size_t(animation)].channels) {
+  if (animation) {
+    for (const Channel& c : animation->channels) {
       const size_t i = size_t(c.node);
       if (m.nodes[i].hasMatrix && c.path != Path::kWeights) continue;
       SampleChannel(c, t, &v);

@@ -25,6 +25,12 @@ struct Pose {
 
 // Evaluates the whole model at time `t` of animation `animation` (-1: rest pose).
 void EvaluatePose(const Model& m, int animation, double t, Pose* pose);
+// The same for an animation of `m` or one made from its channels (null: rest pose).
+void EvaluatePose(const Model& m, const Animation* animation, double t, Pose* pose);
+
+// Every animation of `m` at once: all their channels, named "all", as long as
+// the longest. A node moved by several keeps the last one's value.
+Animation AllAnimations(const Model& m);
 
 // World-space positions of one primitive drawn by node `node` in `pose`: morph
 // targets blended with the node's weights, then skinned (the joint matrices
