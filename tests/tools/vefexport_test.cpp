@@ -258,7 +258,7 @@ TEST(VefExport, SamplersPlaceNodesWhereTheSplineSays) {
 }
 
 // A two-joint skin (byte joints, normalised byte weights) and a two-target
-// morph with animated weights; the skin's shape never changes, so its list is
+// morph with animated weights; the skin's shape never changes, so its mesh is
 // shared by every frame and must still come through the importer once.
 TEST(VefExport, SkinAndMorphGiveHandComputedPositions) {
   Gltf g;
@@ -292,26 +292,35 @@ TEST(VefExport, SkinAndMorphGiveHandComputedPositions) {
   // Morph at 0.5 s: weights (0.5, 0.25): v0 + (0,0,0.5), v1 + (0.5,0,0), v2 + (0,0,-1); node at x = 5.
   const double skin[3][3] = {{0, 0, 0}, {1, 1, 0}, {0, 1.0 / 255, 0}};
   const double morph[3][3] = {{5, 0, 0.5}, {6.5, 0, 0}, {5, 1, -1}};
+  // Each frame's pose is a rigid mesh that its key places in view space.
+  auto view = [](const Key* k, int v) {
+    const Vec3& p = k->mesh->vertexList->positions[v];
+    const Matrix& m = k->matrix;
+    return std::array<double, 3>{p.x * m.r0.x + p.y * m.r1.x + p.z * m.r2.x + m.t.x,
+                                 p.x * m.r0.y + p.y * m.r1.y + p.z * m.r2.y + m.t.y,
+                                 p.x * m.r0.z + p.y * m.r1.z + p.z * m.r2.z + m.t.z};
+  };
   for (uint32_t f = 0; f < 3; ++f) {
     const Key* ks = s->keys.items[s->frameSpans[f].firstKey];
     const Key* km = s->keys.items[s->frameSpans[f].firstKey + 1];
-    ASSERT_EQ(ks->kind, 2);
-    ASSERT_EQ(km->kind, 2);
+    ASSERT_EQ(ks->kind, 1);
+    ASSERT_EQ(km->kind, 1);
     for (int v = 0; v < 3; ++v) {
-      const Vec3& p = ks->morphVertices->positions[v];
-      EXPECT_NEAR(p.x, skin[v][0], 1e-5);
-      EXPECT_NEAR(p.y, skin[v][1], 1e-5);
-      EXPECT_NEAR(p.z, 10 - skin[v][2], 1e-5);
+      const auto p = view(ks, v);
+      EXPECT_NEAR(p[0], skin[v][0], 1e-5);
+      EXPECT_NEAR(p[1], skin[v][1], 1e-5);
+      EXPECT_NEAR(p[2], 10 - skin[v][2], 1e-5);
     }
     if (f != 1) continue;
     for (int v = 0; v < 3; ++v) {
-      const Vec3& p = km->morphVertices->positions[v];
-      EXPECT_NEAR(p.x, morph[v][0], 1e-5);
-      EXPECT_NEAR(p.y, morph[v][1], 1e-5);
-      EXPECT_NEAR(p.z, 10 - morph[v][2], 1e-5);
+      const auto p = view(km, v);
+      EXPECT_NEAR(p[0], morph[v][0], 1e-5);
+      EXPECT_NEAR(p[1], morph[v][1], 1e-5);
+      EXPECT_NEAR(p[2], 10 - morph[v][2], 1e-5);
     }
   }
-  EXPECT_EQ(s->keys.items[s->frameSpans[0].firstKey]->morphVertices, s->keys.items[s->frameSpans[2].firstKey]->morphVertices);
+  EXPECT_EQ(s->keys.items[s->frameSpans[0].firstKey]->mesh, s->keys.items[s->frameSpans[2].firstKey]->mesh);
+  EXPECT_NE(s->keys.items[s->frameSpans[0].firstKey + 1]->mesh, s->keys.items[s->frameSpans[1].firstKey + 1]->mesh);
 }
 
 // What the player draws: with --eye/--target its own projection of the view
@@ -401,6 +410,37 @@ TEST(VefExport, ModelsConvertAndPlay) {
       EXPECT_GT(lit, got.rgb.size() / 50) << name << " shows (almost) nothing";
     }
     EXPECT_GE(frames, 3);
+  }
+}
+
+// A skinned and a morphing model are lit by the scene's lights: without the
+// default key and fill light their pixels change (drawn unlit, they did not).
+TEST(VefExport, BakedModelsAreLit) {
+  const std::string dir = Dir("lit");
+  ASSERT_EQ(Shell(kGen + " --bars 2 '" + dir + "'"), 0);
+  auto frame = [&](const std::string& model, const std::string& options, int time) {
+    const std::string scene = dir + "/s.2vef", png = dir + "/png";
+    std::string out;
+    EXPECT_EQ(Shell(kTool + " '" + kModels + "/" + model + "' -o '" + scene + "' " + options, &out), 0) << out;
+    EXPECT_EQ(Shell("rm -rf '" + png + "' && " + kCapture + " --scene '" + scene + "' --music '" + dir +
+                    "/Sound.mp3' --size 160x120 --from " + std::to_string(time) + " --to " + std::to_string(time + 200) +
+                    " --fps 25 --png '" + png + "'", &out), 0) << out;
+    dc::Image image;
+    std::string error, name;
+    EXPECT_EQ(Shell("ls '" + png + "' | head -1", &name), 0);
+    name.erase(name.find_last_not_of('\n') + 1);
+    EXPECT_TRUE(dc::ReadPng(png + "/" + name, &image, &error)) << error;
+    return image.rgb;
+  };
+  auto changed = [](const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    size_t n = 0;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) n += std::abs(int(a[i]) - int(b[i])) > 24;
+    return double(n) / double(a.size());
+  };
+  for (const char* model : {"CesiumMan/CesiumMan.gltf", "MorphStressTest/MorphStressTest.gltf"}) {
+    SCOPED_TRACE(model);
+    const auto lit = frame(model, "", 4000), dark = frame(model, "--no-default-lights", 4000);
+    EXPECT_GT(changed(lit, dark), 0.01);
   }
 }
 

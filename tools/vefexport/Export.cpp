@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "ExportPlan.h"
+#include "Scene.h"
 #include "SceneFormat.h"
 #include "Texture.h"
 #include "Vector3.h"
@@ -369,7 +370,7 @@ bool PlanBounds(const Model& m, Plan* plan, const Outcome& out) {
       out.result->approximated.push_back("mesh \"" + m.meshes[size_t(inst[i].mesh)].name + "\" on node \"" +
                                          m.nodes[size_t(inst[i].node)].name + "\": its placement " +
                                          (plan->zoomed ? "with the camera's zoom " : "") +
-                                         "is not a rotation with scale, so it is baked per frame (unlit)");
+                                         "is not a rotation with scale, so it is baked per frame");
     }
   plan->lo = lo;
   plan->hi = hi;
@@ -516,11 +517,11 @@ void PlanTextureSlots(const Model& m, Plan* plan, const Outcome& out) {
     const Primitive& p = plan->primitive(m, in);
     in.textured = p.material >= 0 && plan->materialTexture[size_t(p.material)] >= 0 && !p.uvs.empty();
   }
-  // Baked (morph) meshes are drawn unlit in white times their texture, so an
-  // untextured one gets a one-colour texture of its base colour to keep its look.
+  // Morph meshes are drawn unlit in white times their texture, so an untextured
+  // one gets a one-colour texture of its base colour to keep its look.
   plan->solidSlot.assign(m.materials.size() + 1, -1);  // last entry: the default material
   for (const Instance& in : plan->instances) {
-    if (!in.deform || in.textured) continue;
+    if (!in.deform || in.lit || in.textured) continue;
     const int mi = plan->primitive(m, in).material;
     int& slot = plan->solidSlot[mi >= 0 ? size_t(mi) : m.materials.size()];
     if (slot >= 0) continue;
@@ -615,18 +616,35 @@ std::string ListModel(const Model& m, const ExportOptions& options) {
 
 
 
+void PlanBaked(Plan* plan, const Outcome& out) {
+  // The player relights every rigid key each frame: 3 corner-light
+  // evaluations per face and light. Baked meshes as rigid ones add theirs.
+  uint64_t faces = 0, baked = 0;
+  for (const Chunk& c : plan->chunks) faces += c.faces.size();
+  for (const Instance& in : plan->instances) baked += in.deform;
+  const uint64_t lighting = 3 * faces * plan->lights.size();
+  const bool fits = lighting <= Scene::kMaxFrameLighting;
+  for (Instance& in : plan->instances) in.lit = in.deform && fits;
+  if (baked > 0 && !fits)
+    out.result->approximated.push_back("skinned and morphing meshes are drawn unlit (white times their texture): "
+                                       "lit, a frame would need " + std::to_string(lighting) +
+                                       " corner-light evaluations, above the player's " +
+                                       std::to_string(Scene::kMaxFrameLighting) + " (fewer lights or triangles)");
+}
+
 namespace {
 
 // The summary lines of what the plan shows: meshes, camera, animation, and what
 // the loader skipped.
 void Summarise(const Model& m, const ExportOptions& o, const Plan& plan, ExportResult* res) {
-  size_t rigid = 0, deform = 0, tris = 0;
-  for (const Instance& in : plan.instances) (in.deform ? deform : rigid)++;
+  size_t rigid = 0, deform = 0, lit = 0, tris = 0;
+  for (const Instance& in : plan.instances) (in.deform ? deform : rigid)++, lit += in.lit;
   for (const Chunk& c : plan.chunks) tris += c.faces.size();
   res->converted.push_back(std::to_string(plan.instances.size()) + " mesh part(s) in " +
                            std::to_string(plan.chunks.size()) + " scene meshes, " + std::to_string(tris) +
                            " triangles: " + std::to_string(rigid) + " rigid, " + std::to_string(deform) +
-                           " baked per frame (skin, morph targets)");
+                           " baked per frame (skin, morph targets" +
+                           (deform == 0 ? ")" : lit == deform ? "; a lit mesh per frame)" : "; unlit morph lists)"));
   std::string camera;
   switch (plan.cameraMode) {
     case CameraMode::kModel:
@@ -683,11 +701,15 @@ class SceneEmitter {
   // What frames carry over to the next: the last morph list of each chunk.
   struct FrameState {
     explicit FrameState(const Plan& plan)
-        : baked(plan.instances.size()), last(plan.chunks.size()), lastRef(plan.chunks.size(), -1) {}
+        : baked(plan.instances.size()),
+          last(plan.chunks.size()),
+          lastRef(plan.chunks.size(), -1),
+          lastMesh(plan.chunks.size(), 0) {}
     Pose pose;
     std::vector<std::vector<std::array<float, 3>>> baked;  // per instance, world positions
     std::vector<std::vector<float>> last;                   // per chunk, its last list
     std::vector<int32_t> lastRef;                           // per chunk, that list's record, -1 none
+    std::vector<int32_t> lastMesh;                          // per lit chunk, the mesh of that list
     std::vector<float> q;
   };
 
@@ -747,9 +769,12 @@ class SceneEmitter {
     }
   }
 
-  // One mesh per chunk: rigid ones with their vertex list (mesh coordinates x scale).
+  // One mesh per chunk: rigid ones with their vertex list (mesh coordinates x
+  // scale), morph ones without. A lit baked chunk gets a mesh per frame, all
+  // alike but for the vertex list: kept in `perFrame_` and written by frame().
   void meshes(vef::SceneWriter* w, uint64_t* lists) {
     meshRef_.assign(plan_.chunks.size(), 0);
+    perFrame_.assign(plan_.chunks.size(), vef::MeshRecord());
     for (size_t c = 0; c < plan_.chunks.size(); ++c) {
       const Chunk& ch = plan_.chunks[c];
       const Instance& in = plan_.instances[size_t(ch.instance)];
@@ -759,7 +784,7 @@ class SceneEmitter {
       r.byteIndices = ch.vertices.size() <= 256;
       r.material = p.material >= 0 ? matRef_[size_t(p.material)] : defaultMaterial_;
       const size_t solid = p.material >= 0 ? size_t(p.material) : m_.materials.size();
-      if (in.deform && !in.textured && plan_.solidSlot[solid] >= 0) {
+      if (in.deform && !in.lit && !in.textured && plan_.solidSlot[solid] >= 0) {
         r.material = solidMatRef_[solid];
         r.uvList = centreUV_;
         r.uvs.assign(ch.faces.size(), vef::Index3{{0, 0, 0}});
@@ -782,7 +807,8 @@ class SceneEmitter {
         r.vertexList = w->addVertexList(list);
         ++*lists;
       }
-      meshRef_[c] = w->addMesh(r);
+      if (in.lit) perFrame_[c] = std::move(r);
+      else meshRef_[c] = w->addMesh(r);
     }
   }
 
@@ -802,8 +828,10 @@ class SceneEmitter {
   }
 
   // Frame f: the camera key, then one object key per chunk. Rigid chunks get
-  // their placement; baked ones a morph list, shared with the previous frame's
-  // when the camera is fixed and the shape unchanged.
+  // their placement. Baked ones get their pose as a vertex list, shared with
+  // the previous frame's when the camera is fixed and the shape unchanged:
+  // lit ones as a rigid mesh of their own (its key links to no other frame's,
+  // so the player holds it for the frame), the others as a morph list.
   bool frame(uint32_t f, FrameState* s, vef::SceneWriter* w, uint64_t* lists, const Outcome& out) {
     EvaluatePose(m_, plan_.animation, plan_.times[f], &s->pose);
     vef::KeyRecord cam;
@@ -830,13 +858,17 @@ class SceneEmitter {
         key.matrix = Block(k.then(plan_.storedInv[f]), &ok);
         if (!ok) return out.refuse(m_.file + ": node \"" + m_.nodes[size_t(in.node)].name + "\": placement cannot be written");
       } else {
+        // A morph key's diag(1,1,-1) undoes the fixed camera's z flip, so its list
+        // is in view space. A lit mesh keeps the flip in its vertices (its key
+        // is the identity): mirrored, its normals would point inward.
+        const bool flipBack = !plan_.moving && !in.lit;
         std::vector<float>& q = s->q;
         q.resize(ch.vertices.size() * 3);
         const auto& src = s->baked[size_t(ch.instance)];
         for (size_t v = 0; v < ch.vertices.size(); ++v) {
           const auto& p = src[ch.vertices[v]];
           Vec3 st = plan_.toStored(f, {p[0], p[1], p[2]});
-          if (!plan_.moving) st[2] = -st[2];  // the morph key's diag(1,1,-1) undoes the camera's
+          if (flipBack) st[2] = -st[2];
           for (size_t k = 0; k < 3; ++k) q[3 * v + k] = float(st[k]);
         }
         if (plan_.moving || s->lastRef[c] < 0 || q != s->last[c]) {
@@ -846,9 +878,17 @@ class SceneEmitter {
           s->lastRef[c] = w->addVertexList(list);
           s->last[c] = q;
           ++*lists;
+          if (in.lit) {
+            perFrame_[c].vertexList = s->lastRef[c];
+            s->lastMesh[c] = w->addMesh(perFrame_[c]);
+          }
         }
-        key.morph = s->lastRef[c];
-        if (!plan_.moving) key.matrix.scale = vef::Float3{{1, 1, -1}};
+        if (in.lit) {
+          key.mesh = s->lastMesh[c];
+        } else {
+          key.morph = s->lastRef[c];
+          if (flipBack) key.matrix.scale = vef::Float3{{1, 1, -1}};
+        }
       }
       w->addKey(key);
     }
@@ -861,6 +901,7 @@ class SceneEmitter {
   std::vector<std::vector<uint8_t>> texRgb_;  // per material, its resampled texture (kept between runs)
   int32_t defaultMaterial_ = 0, centreUV_ = 0;
   std::vector<int32_t> matRef_, solidMatRef_, meshRef_;
+  std::vector<vef::MeshRecord> perFrame_;     // per lit baked chunk, its mesh but for the vertex list
 };
 
 }  // namespace
@@ -877,8 +918,9 @@ bool ExportScene(const Model& m, const ExportOptions& o, const std::string& outP
     return false;
   PlanViews(o, &plan, out);
   PlanLights(m, o, &plan, out);
-  PlanTextureSlots(m, &plan, out);
   if (!PlanChunks(m, &plan, out)) return false;
+  PlanBaked(&plan, out);
+  PlanTextureSlots(m, &plan, out);
   Summarise(m, o, plan, result);
 
   // Count, then write: the size is known before a byte reaches the disk.

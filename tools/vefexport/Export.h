@@ -16,6 +16,13 @@
 //   - moving camera: camera keys carry the camera's rigid view transform and
 //     morph lists are written per key (the composition would otherwise apply
 //     twice to a shared list).
+// Skinned and morphing meshes are baked per frame. The player lights only
+// rigid keys, so each frame's pose becomes a rigid mesh of its own with an
+// identity key, its vertices in the camera key's space (z not flipped back, so
+// that the normals the importer computes point outward); no other frame's key
+// shows that mesh, so the player holds it for its frame and relights it. Only
+// when that lighting would pass the player's per-frame limit are they written
+// as morph lists, which it draws unlit.
 // A key's 3x3 part must be rows that are pairwise orthogonal (rotation angles
 // and a scale per row); a node whose transform is not (shear from a
 // non-uniform parent scale, or a model camera's zoom) is baked per frame like a

@@ -11,7 +11,10 @@
 //   lights     the model's lights, or the default key and fill light;
 //   textures   a texture slot per material, and one-colour slots for baked
 //              meshes without a texture;
-//   chunks     meshes split at the format's 65536 vertices per list.
+//   chunks     meshes split at the format's 65536 vertices per list;
+//   baked      how the baked meshes are drawn: each frame's pose as a rigid
+//              mesh shown only in its frame, which the player lights like any
+//              other, or (beyond the player's per-frame limits) morph lists.
 //
 // A stage that refuses sets the outcome's error and returns false; the summary
 // lines go to the outcome's result in the order the stages run.
@@ -34,7 +37,9 @@ namespace vefexport {
 // One drawn primitive of one node.
 struct Instance {
   int node = -1, mesh = -1, prim = -1;  // indices into Model::nodes, meshes, the mesh's primitives
-  bool deform = false;                  // baked per frame into morph lists
+  bool deform = false;                  // baked per frame
+  bool lit = false;                     // baked as one rigid mesh per frame, which the player lights
+                                        // (else as morph lists, which it draws unlit)
   bool flip = false;                    // mirrored transform: winding reversed
   bool textured = false;                // its material has a texture record
   Vec3 ownScale{1, 1, 1};               // the node's fixed scale, moved into the vertices
@@ -145,6 +150,7 @@ void PlanViews(const ExportOptions& o, Plan* plan, const Outcome& out);
 void PlanLights(const Model& m, const ExportOptions& o, Plan* plan, const Outcome& out);
 void PlanTextureSlots(const Model& m, Plan* plan, const Outcome& out);
 bool PlanChunks(const Model& m, Plan* plan, const Outcome& out);
+void PlanBaked(Plan* plan, const Outcome& out);
 
 // Splits a primitive's triangles into chunks of at most 65536 distinct
 // vertices, in triangle order.
