@@ -444,6 +444,50 @@ TEST(VefExport, BakedModelsAreLit) {
   }
 }
 
+// A model whose only light sits inside it (a carved pumpkin) is dark where the
+// camera looks: the summary says so, and --add-lights adds the key and fill.
+TEST(VefExport, LightsAViewerWouldGive) {
+  std::vector<float> corners;
+  for (int i = 0; i < 8; ++i)
+    for (int k = 0; k < 3; ++k) corners.push_back((i >> k & 1) ? 1.0f : -1.0f);
+  std::vector<uint16_t> tris;
+  for (int axis = 0; axis < 3; ++axis)
+    for (int side = 0; side < 2; ++side) {
+      int q[4], n = 0;
+      for (int i = 0; i < 8; ++i)
+        if ((i >> axis & 1) == side) q[n++] = i;
+      const std::array<std::array<int, 3>, 2> halves{{{q[0], q[1], q[3]}, {q[0], q[3], q[2]}}};
+      for (const auto& t : halves) {
+        // Turn each triangle to face outward.
+        const float* a = &corners[3 * t[0]];
+        const float* b = &corners[3 * t[1]];
+        const float* c = &corners[3 * t[2]];
+        const float e[3] = {b[0] - a[0], b[1] - a[1], b[2] - a[2]}, f[3] = {c[0] - a[0], c[1] - a[1], c[2] - a[2]};
+        const float nx = e[1] * f[2] - e[2] * f[1], ny = e[2] * f[0] - e[0] * f[2], nz = e[0] * f[1] - e[1] * f[0];
+        const bool out = nx * (a[0] + b[0] + c[0]) + ny * (a[1] + b[1] + c[1]) + nz * (a[2] + b[2] + c[2]) > 0;
+        tris.insert(tris.end(), {uint16_t(t[0]), uint16_t(out ? t[1] : t[2]), uint16_t(out ? t[2] : t[1])});
+      }
+    }
+  Gltf g;
+  const int pos = g.floats(corners, "VEC3", 3);
+  const int idx = g.add(tris, 5123, "SCALAR", int(tris.size()));
+  const std::string dir = Dir("lights");
+  WriteText(dir + "/pumpkin.gltf",
+            g.json("\"extensionsUsed\":[\"KHR_lights_punctual\"],"
+                   "\"extensions\":{\"KHR_lights_punctual\":{\"lights\":[{\"type\":\"point\",\"intensity\":5}]}},"
+                   "\"meshes\":[{\"primitives\":[{\"attributes\":{\"POSITION\":" + std::to_string(pos) +
+                   "},\"indices\":" + std::to_string(idx) + "}]}],\"nodes\":[{\"mesh\":0},"
+                   "{\"extensions\":{\"KHR_lights_punctual\":{\"light\":0}}}]"));
+  std::string out;
+  ASSERT_EQ(Shell(kTool + " '" + dir + "/pumpkin.gltf' -o '" + dir + "/own.2vef'", &out), 0) << out;
+  EXPECT_NE(out.find("the model's lights reach 0 % of the surface in view"), std::string::npos) << out;
+  EXPECT_EQ(Import(dir + "/own.2vef")->lights.count, 1);
+  ASSERT_EQ(Shell(kTool + " '" + dir + "/pumpkin.gltf' -o '" + dir + "/added.2vef' --add-lights", &out), 0) << out;
+  EXPECT_EQ(out.find("lights reach"), std::string::npos) << out;
+  EXPECT_EQ(Import(dir + "/added.2vef")->lights.count, 3);
+  EXPECT_EQ(Shell(kTool + " '" + dir + "/pumpkin.gltf' -o '" + dir + "/x.2vef' --add-lights --no-default-lights", &out), 2);
+}
+
 // Broken input: a clear message naming the file, exit code 2, no output file;
 // a missing image is only a warning.
 TEST(VefExport, BadInputIsRefusedCleanly) {

@@ -486,7 +486,15 @@ void PlanLights(const Model& m, const ExportOptions& o, Plan* plan, const Outcom
   double emax = 0;
   for (const PlannedLight& l : lights) emax = std::max(emax, l.e);
   for (PlannedLight& l : lights) l.e = emax > 0 ? l.e / emax : 1.0;
-  if (lights.empty() && o.defaultLights) {
+  const size_t own = lights.size();
+  if (own > 0 && !o.addLights) {
+    const double share = LitShare(m, *plan, lights);
+    if (share < 0.5)
+      res.warnings.push_back("the model's lights reach " + std::to_string(int(std::lround(share * 100))) +
+                             " % of the surface in view (under half): it will look dark; --add-lights adds a key "
+                             "and fill light");
+  }
+  if ((lights.empty() && o.defaultLights) || o.addLights) {
     const Affine camToWorld = plan->full[0].then(kFlipZ).inverse();  // rows: camera axes in world space
     const Vec3 right = Norm(camToWorld.r[0]), up = Norm(camToWorld.r[1]), back = Norm(camToWorld.r[2]);
     auto at = [&](double a, double b, double c) {
@@ -494,12 +502,51 @@ void PlanLights(const Model& m, const ExportOptions& o, Plan* plan, const Outcom
     };
     lights.push_back({at(-0.5, 0.7, 1.0), {1, 1, 1}, 1.0});
     lights.push_back({at(0.8, 0.1, 0.6), {1, 1, 1}, 0.45});
-    res.converted.push_back("2 default lights (key and fill)");
+    res.converted.push_back(own > 0 ? std::to_string(own) + " light(s) of the model, intensities scaled so the "
+                                      "strongest is 1, and the key and fill light (--add-lights)"
+                                    : "2 default lights (key and fill)");
   } else if (!lights.empty()) {
     res.converted.push_back(std::to_string(lights.size()) + " light(s), intensities scaled so the strongest is 1");
   }
   if (plan->moving && !lights.empty() && plan->cameraMode == CameraMode::kModel && plan->zoomed)
     res.approximated.push_back("moving zoomed camera: lights follow the camera of frame 0");
+}
+
+double LitShare(const Model& m, const Plan& plan, const std::vector<PlannedLight>& lights) {
+  double seen = 0, lit = 0;
+  std::vector<std::array<float, 3>> world;
+  for (const Instance& in : plan.instances) {
+    const Primitive& p = plan.primitive(m, in);
+    if (in.deform) {
+      BakePrimitive(m, plan.pose0, in.node, p, &world);
+    } else {
+      const Affine& G = plan.pose0.global[size_t(in.node)];
+      world.resize(p.positions.size());
+      for (size_t v = 0; v < p.positions.size(); ++v) {
+        const Vec3 w = G.apply({p.positions[v][0], p.positions[v][1], p.positions[v][2]});
+        world[v] = {float(w[0]), float(w[1]), float(w[2])};
+      }
+    }
+    for (const auto& t : p.triangles) {
+      Vec3 c[3];
+      for (size_t k = 0; k < 3; ++k) c[k] = {world[t[k]][0], world[t[k]][1], world[t[k]][2]};
+      Vec3 n = Cross(Sub(c[1], c[0]), Sub(c[2], c[0]));  // counter-clockwise: outward
+      if (in.flip) n = Mul(n, -1);
+      const double area = Len(n) / 2;
+      const Vec3 mid = Mul(Add(Add(c[0], c[1]), c[2]), 1.0 / 3);
+      if (!(area > 0) || Dot(n, Sub(plan.eye, mid)) <= 0) continue;
+      seen += area;
+      n = Norm(n);
+      for (const PlannedLight& l : lights) {
+        const double cmax = std::max({l.color[0], l.color[1], l.color[2]});
+        if (Dot(n, Norm(Sub(l.pos, mid))) * l.e * std::min(cmax, 1.0) >= kLitEnough) {
+          lit += area;
+          break;
+        }
+      }
+    }
+  }
+  return seen > 0 ? lit / seen : 1.0;
 }
 
 void PlanTextureSlots(const Model& m, Plan* plan, const Outcome& out) {

@@ -50,6 +50,7 @@ struct ExportOptions {
   std::string camera;                  // model camera by name or index; empty = none
   std::optional<Vec3> eye, target;     // fixed camera, model coordinates
   bool defaultLights = true;           // key and fill light when the model has none
+  bool addLights = false;              // key and fill light also when the model has lights
   int textureSize = 256;               // largest texture side: 256, 128, 64 or 32
   bool palette = false;                // paletted textures instead of RGB565
   uint64_t maxSize = 512ull << 20;     // bytes; a larger scene is refused before writing

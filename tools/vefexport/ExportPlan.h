@@ -148,6 +148,13 @@ bool PlanCamera(const Model& m, const ExportOptions& o, Plan* plan, const Outcom
 bool PlanBounds(const Model& m, Plan* plan, const Outcome& out);
 void PlanViews(const ExportOptions& o, Plan* plan, const Outcome& out);
 void PlanLights(const Model& m, const ExportOptions& o, Plan* plan, const Outcome& out);
+
+// The share (0..1) of the model's surface that faces the camera at frame 0,
+// by area, on which some light gives at least kLitEnough of full brightness
+// (the player's diffuse term: cosine times intensity, no shadows). 1 when
+// nothing faces the camera.
+const double kLitEnough = 0.1;
+double LitShare(const Model& m, const Plan& plan, const std::vector<PlannedLight>& lights);
 void PlanTextureSlots(const Model& m, Plan* plan, const Outcome& out);
 bool PlanChunks(const Model& m, Plan* plan, const Outcome& out);
 void PlanBaked(Plan* plan, const Outcome& out);

@@ -37,6 +37,9 @@ const char kUsage[] =
     "  (neither)            an automatic camera framing the whole animated scene\n"
     "Light and material:\n"
     "  --no-default-lights  no key and fill light when the model has none\n"
+    "  --add-lights         the key and fill light also when the model has lights\n"
+    "                       (the summary warns when the model's own reach less than\n"
+    "                       half of the surface in view)\n"
     "  --texture-size N     largest texture side: 256 (default), 128, 64 or 32\n"
     "  --palette            256-colour textures (libimagequant) instead of RGB565\n"
     "Output:\n"
@@ -89,6 +92,7 @@ bool ParseOptions(const std::vector<std::string>& words, Options* o, std::string
     else if (args.Is("--list")) { if (!flag(&o->list, true)) break; }
     else if (args.Is("--loop")) { if (!flag(&o->exp.loop, true)) break; }
     else if (args.Is("--no-default-lights")) { if (!flag(&o->exp.defaultLights, false)) break; }
+    else if (args.Is("--add-lights")) { if (!flag(&o->exp.addLights, true)) break; }
     else if (args.Is("--palette")) { if (!flag(&o->exp.palette, true)) break; }
     else if (args.Is("-o") || args.Is("--output")) { if (!value(&o->output)) break; }
     else if (args.Is("--music")) { if (!value(&o->music)) break; }
@@ -155,6 +159,10 @@ bool ParseOptions(const std::vector<std::string>& words, Options* o, std::string
   }
   if (o->exp.eye.has_value() != o->exp.target.has_value()) {
     *error = "--eye and --target go together";
+    return false;
+  }
+  if (o->exp.addLights && !o->exp.defaultLights) {
+    *error = "--add-lights and --no-default-lights exclude each other";
     return false;
   }
   return true;
