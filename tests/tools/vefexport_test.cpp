@@ -24,6 +24,7 @@
 #include "Pose.h"
 #include "Scene.h"
 #include "Texture.h"
+#include "DemoTimeline.h"
 
 namespace ve = vefexport;
 namespace dc = democapture;
@@ -655,4 +656,52 @@ TEST(VefExport, TrapsAreNamed) {
                      std::fabs(p[0] * u[0] + p[1] * u[1] + p[2] * u[2]) / (z * tanV)});
   }
   EXPECT_NEAR(fill, 0.9, 1e-9);
+}
+
+// A two-shot timeline on the default music (125 beats a minute): the second
+// shot starts on bar 2, 1.92 s into 3.84 s, which is frame 48 of 97. Frame 47
+// still shows shot 1 (the two meshes of the box) and holds it, frame 48 shows
+// shot 2 (the character); bad timelines name the shot and field.
+TEST(VefExport, TimelineCutsOnTheShotStart) {
+  const std::string dir = Dir("timeline");
+  ASSERT_EQ(Shell(kGen + " --bars 2 '" + dir + "'"), 0);
+  const std::string shots =
+      "{\"tempo\": 125, \"shots\": ["
+      "{\"start\": 0, \"models\": [{\"file\": \"" + kModels + "/BoxAnimated/BoxAnimated.glb\", \"loop\": true}]},"
+      "{\"start\": {\"bar\": 2, \"beat\": 1}, \"camera\": {\"from\": {\"eye\": [0, 1, 4], \"target\": [0, 1, 0]},"
+      " \"to\": {\"eye\": [3, 1, 3], \"target\": [0, 1, 0]}},"
+      " \"models\": [{\"file\": \"" + kModels + "/CesiumMan/CesiumMan.gltf\", \"turn\": 90, \"animation\": \"all\"}]}]}";
+  WriteText(dir + "/demo.json", shots);
+  std::string out;
+  ASSERT_EQ(Shell(kTool + " --timeline '" + dir + "/demo.json' -o '" + dir + "/scene.2vef'", &out), 0) << out;
+  EXPECT_EQ(ve::ShotFrame(1.92, 3.84, 97), 48u);
+  auto s = Import(dir + "/scene.2vef");
+  ASSERT_EQ(s->frameCount, 97u);
+  const FrameSpan before = s->frameSpans[47], after = s->frameSpans[48];
+  ASSERT_EQ(before.keyCount, 2);
+  ASSERT_EQ(after.keyCount, 1);
+  for (int k = 0; k < before.keyCount; ++k) {
+    const Key* key = s->keys.items[before.firstKey + k];
+    EXPECT_EQ(key->next, key);  // held to the cut, never blended into shot 2
+  }
+  EXPECT_EQ(s->keys.items[s->frameSpans[46].firstKey]->next->mesh, s->keys.items[before.firstKey]->mesh);
+
+  struct Case {
+    const char* json;
+    const char* said;
+  } bad[] = {
+      {"{\"shots\": []}", "needs a list of \"shots\""},
+      {"{\"shots\": [{\"start\": 1, \"models\": [{\"file\": \"x.glb\"}]}]}", "shot 1: the first shot must start at 0"},
+      {"{\"shots\": [{\"start\": 0, \"models\": [{\"file\": \"x.glb\", \"scale\": -1}]}]}", "shot 1.models[0].scale"},
+      {"{\"shots\": [{\"start\": 0, \"camera\": {\"eye\": [1, 2]}, \"models\": [{\"file\": \"x\"}]}]}",
+       "shot 1.camera"},
+      {"{\"shots\": [{\"start\": 0, \"models\": [{\"file\": \"absent.glb\"}]}]}", "absent.glb"},
+  };
+  for (const Case& c : bad) {
+    SCOPED_TRACE(c.json);
+    WriteText(dir + "/bad.json", c.json);
+    EXPECT_EQ(Shell(kTool + " --timeline '" + dir + "/bad.json' -o '" + dir + "/bad.2vef'", &out), 2) << out;
+    EXPECT_NE(out.find(c.said), std::string::npos) << out;
+    EXPECT_FALSE(Exists(dir + "/bad.2vef"));
+  }
 }

@@ -410,7 +410,15 @@ void PlanViews(const ExportOptions& o, Plan* plan, const Outcome& out) {
       target = plan->centre;
     }
     std::fill(plan->rigidView.begin(), plan->rigidView.end(), LookAt(eye, target));
-    std::fill(plan->full.begin(), plan->full.end(), plan->rigidView[0].then(kFlipZ));
+    if (plan->cameraMode == CameraMode::kEye && o.eyeTo && o.targetTo) {
+      // A move from (eye, target) to (eyeTo, targetTo), eased in and out: 3u^2 - 2u^3.
+      for (uint32_t f = 1; f < frames; ++f) {
+        const double u = double(f) / (frames - 1), e = u * u * (3 - 2 * u);
+        auto mix = [e](const Vec3& a, const Vec3& b) { return Add(a, Mul(Sub(b, a), e)); };
+        plan->rigidView[f] = LookAt(mix(eye, *o.eyeTo), mix(target, *o.targetTo));
+      }
+    }
+    for (uint32_t f = 0; f < frames; ++f) plan->full[f] = plan->rigidView[f].then(kFlipZ);
     if (plan->cameraMode == CameraMode::kEye && OutOfView(plan->full[0], plan->lo, plan->hi))
       out.result->warnings.push_back("nothing of the model is in view from --eye " + Point(eye) + " towards --target " +
                                      Point(target) + " (its bounds: " + Point(plan->lo) + " to " + Point(plan->hi) + ")");
@@ -435,13 +443,15 @@ void PlanViews(const ExportOptions& o, Plan* plan, const Outcome& out) {
   else if (zmax > 0 && zmax < 5) plan->scale = 50 / zmax;
   if (plan->scale != 1) out.result->converted.push_back("scaled by " + Num(plan->scale, 4) + " about the eye to fit the depth range");
 
-  // Camera keys: static -> identity (the importer makes it diag(1,1,-1));
-  // moving -> the rigid view transform in right-handed camera space.
+  // Camera keys: static (or the view wanted in the keys) -> identity (the
+  // importer makes it diag(1,1,-1)); moving -> the rigid view transform in
+  // right-handed camera space.
+  plan->viewInKeys = !plan->moving || o.viewInKeys;
   plan->stored.assign(frames, Affine());
   plan->storedInv.assign(frames, Affine());
   plan->cameraBlock.assign(frames, vef::MatrixBlock());
   for (uint32_t f = 0; f < frames; ++f) {
-    if (!plan->moving) {
+    if (plan->viewInKeys) {
       plan->stored[f] = kFlipZ;
     } else {
       bool ok;
@@ -679,10 +689,6 @@ void PlanBaked(Plan* plan, const Outcome& out) {
                                        std::to_string(Scene::kMaxFrameLighting) + " (fewer lights or triangles)");
 }
 
-namespace {
-
-// The summary lines of what the plan shows: meshes, camera, animation, and what
-// the loader skipped.
 void Summarise(const Model& m, const ExportOptions& o, const Plan& plan, ExportResult* res) {
   size_t rigid = 0, deform = 0, lit = 0, tris = 0;
   for (const Instance& in : plan.instances) (in.deform ? deform : rigid)++, lit += in.lit;
@@ -715,6 +721,8 @@ void Summarise(const Model& m, const ExportOptions& o, const Plan& plan, ExportR
   for (const std::string& w : m.warnings) res->dropped.push_back(w);
 }
 
+namespace {
+
 // Writes a plan as records. Runs twice, to count and then to write: `sink`
 // receives the record bytes as they are produced and returns false to stop.
 class SceneEmitter {
@@ -725,22 +733,22 @@ class SceneEmitter {
     texRgb_.resize(m.materials.size());
   }
 
-  // Emits the whole scene; `writer` keeps the counts for the header. `lists`
-  // counts the vertex lists written.
-  bool emit(const Sink& sink, vef::SceneWriter* writer, uint64_t* lists, const Outcome& out) {
-    vef::SceneWriter w;
-    *lists = 0;
-    if (!materials(&w, out)) return false;
-    solidColours(&w);
-    meshes(&w, lists);
-    lights(&w);
-    if (!sink(w.takeBody())) return false;
+  // Emits the scene into `w` (which keeps the counts for the header), its
+  // frames numbered from `firstFrame`; the lights only with `withLights`.
+  // `lists` counts the vertex lists written.
+  bool emit(const Sink& sink, vef::SceneWriter* w, uint64_t* lists, const Outcome& out, uint32_t firstFrame = 0,
+            bool withLights = true) {
+    if (!materials(w, out)) return false;
+    solidColours(w);
+    meshes(w, lists);
+    if (withLights) lights(w);
+    if (!sink(w->takeBody())) return false;
     FrameState state(plan_);
+    firstFrame_ = firstFrame;
     for (uint32_t f = 0; f < plan_.frames(); ++f) {
       if (out.stopped()) return false;
-      if (!frame(f, &state, &w, lists, out) || !sink(w.takeBody())) return false;
+      if (!frame(f, &state, w, lists, out) || !sink(w->takeBody())) return false;
     }
-    *writer = std::move(w);
     return true;
   }
 
@@ -882,9 +890,9 @@ class SceneEmitter {
   bool frame(uint32_t f, FrameState* s, vef::SceneWriter* w, uint64_t* lists, const Outcome& out) {
     EvaluatePose(m_, plan_.animation, plan_.times[f], &s->pose);
     vef::KeyRecord cam;
-    cam.frame = int32_t(f);
+    cam.frame = int32_t(firstFrame_ + f);
     cam.camera = true;
-    if (plan_.moving) cam.matrix = plan_.cameraBlock[f];
+    if (!plan_.viewInKeys) cam.matrix = plan_.cameraBlock[f];
     w->addKey(cam);
     for (size_t i = 0; i < plan_.instances.size(); ++i)
       if (plan_.instances[i].deform)
@@ -893,7 +901,7 @@ class SceneEmitter {
       const Chunk& ch = plan_.chunks[c];
       const Instance& in = plan_.instances[size_t(ch.instance)];
       vef::KeyRecord key;
-      key.frame = int32_t(f);
+      key.frame = int32_t(firstFrame_ + f);
       key.object = true;
       key.mesh = meshRef_[c];
       if (!in.deform) {
@@ -908,7 +916,7 @@ class SceneEmitter {
         // A morph key's diag(1,1,-1) undoes the fixed camera's z flip, so its list
         // is in view space. A lit mesh keeps the flip in its vertices (its key
         // is the identity): mirrored, its normals would point inward.
-        const bool flipBack = !plan_.moving && !in.lit;
+        const bool flipBack = plan_.viewInKeys && !in.lit;
         std::vector<float>& q = s->q;
         q.resize(ch.vertices.size() * 3);
         const auto& src = s->baked[size_t(ch.instance)];
@@ -918,7 +926,7 @@ class SceneEmitter {
           if (flipBack) st[2] = -st[2];
           for (size_t k = 0; k < 3; ++k) q[3 * v + k] = float(st[k]);
         }
-        if (plan_.moving || s->lastRef[c] < 0 || q != s->last[c]) {
+        if (!plan_.viewInKeys || s->lastRef[c] < 0 || q != s->last[c]) {
           vef::VertexListRecord list;
           list.positions.resize(ch.vertices.size());
           for (size_t v = 0; v < ch.vertices.size(); ++v) list.positions[v] = {q[3 * v], q[3 * v + 1], q[3 * v + 2]};
@@ -947,11 +955,58 @@ class SceneEmitter {
   const Plan& plan_;
   std::vector<std::vector<uint8_t>> texRgb_;  // per material, its resampled texture (kept between runs)
   int32_t defaultMaterial_ = 0, centreUV_ = 0;
+  uint32_t firstFrame_ = 0;
   std::vector<int32_t> matRef_, solidMatRef_, meshRef_;
   std::vector<vef::MeshRecord> perFrame_;     // per lit baked chunk, its mesh but for the vertex list
 };
 
 }  // namespace
+
+namespace {
+
+// Runs `emitAll` twice, to count and then to write: the size is known before a
+// byte reaches the disk, and the file is written through a temporary.
+bool WriteScene(const std::string& outPath, uint64_t maxSize,
+                const std::function<bool(const SceneEmitter::Sink&, vef::SceneWriter*)>& emitAll, uint64_t* total,
+                const Outcome& out) {
+  *total = fmt::kHeaderSize;
+  vef::SceneWriter counted;
+  if (!emitAll([&](std::vector<uint8_t>&& b) { *total += b.size(); return true; }, &counted)) return false;
+  if (*total > maxSize)
+    return out.refuse(outPath + ": the scene would be " + std::to_string(*total) + " bytes, above --max-size " +
+                      std::to_string(maxSize) + " (fewer frames, --fps, --seconds or a larger --max-size)");
+  vef::AtomicFile file;
+  std::string* error = out.error;
+  if (!file.open(outPath, error)) return false;
+  std::vector<uint8_t> zero(fmt::kHeaderSize, 0);
+  if (!file.write(zero.data(), zero.size(), error)) return false;
+  bool writeOk = true;
+  vef::SceneWriter written;
+  const bool ok =
+      emitAll([&](std::vector<uint8_t>&& b) { return writeOk = file.write(b.data(), b.size(), error); }, &written);
+  if (!ok || !writeOk) {
+    file.abort();
+    return false;
+  }
+  return file.writeAt(0, written.headerBytes(), error) && file.commit(error);
+}
+
+}  // namespace
+
+bool WriteShots(const std::vector<Shot>& shots, const std::vector<vef::LightRecord>& lights,
+                const std::string& outPath, uint64_t maxSize, uint64_t* bytes, uint64_t* lists, const Outcome& out) {
+  std::vector<SceneEmitter> emitters;
+  emitters.reserve(shots.size());
+  for (const Shot& s : shots) emitters.emplace_back(*s.model, s.options, s.plan);
+  auto emitAll = [&](const SceneEmitter::Sink& sink, vef::SceneWriter* w) {
+    *lists = 0;
+    for (const vef::LightRecord& l : lights) w->addLight(l);
+    for (size_t i = 0; i < shots.size(); ++i)
+      if (!emitters[i].emit(sink, w, lists, out, shots[i].firstFrame, false)) return false;
+    return true;
+  };
+  return WriteScene(outPath, maxSize, emitAll, bytes, out);
+}
 
 bool ExportScene(const Model& m, const ExportOptions& o, const std::string& outPath,
                  const volatile sig_atomic_t* interrupted, ExportResult* result, std::string* error,
@@ -970,28 +1025,14 @@ bool ExportScene(const Model& m, const ExportOptions& o, const std::string& outP
   PlanTextureSlots(m, &plan, out);
   Summarise(m, o, plan, result);
 
-  // Count, then write: the size is known before a byte reaches the disk.
   SceneEmitter emitter(m, o, plan);
-  uint64_t total = fmt::kHeaderSize, lists = 0;
-  vef::SceneWriter counted;
-  if (!emitter.emit([&](std::vector<uint8_t>&& b) { total += b.size(); return true; }, &counted, &lists, out))
-    return false;
-  if (total > o.maxSize)
-    return out.refuse(outPath + ": the scene would be " + std::to_string(total) + " bytes, above --max-size " +
-                      std::to_string(o.maxSize) + " (fewer frames, --fps, --seconds or a larger --max-size)");
-  vef::AtomicFile file;
-  if (!file.open(outPath, error)) return false;
-  std::vector<uint8_t> zero(fmt::kHeaderSize, 0);
-  if (!file.write(zero.data(), zero.size(), error)) return false;
-  bool writeOk = true;
-  vef::SceneWriter written;
-  const bool ok = emitter.emit([&](std::vector<uint8_t>&& b) { return writeOk = file.write(b.data(), b.size(), error); },
-                               &written, &lists, out);
-  if (!ok || !writeOk) {
-    file.abort();
-    return false;
-  }
-  if (!file.writeAt(0, written.headerBytes(), error) || !file.commit(error)) return false;
+  uint64_t lists = 0;
+  auto emitAll = [&](const SceneEmitter::Sink& sink, vef::SceneWriter* w) {
+    lists = 0;
+    return emitter.emit(sink, w, &lists, out);
+  };
+  uint64_t total = 0;
+  if (!WriteScene(outPath, o.maxSize, emitAll, &total, out)) return false;
   result->bytes = total;
   result->converted.push_back(std::to_string(plan.frames()) + " frames at " + Num(o.fps, 2) + " fps, " +
                               std::to_string(lists) + " vertex lists" +

@@ -49,6 +49,8 @@ struct ExportOptions {
   bool loop = false;                   // repeat the animation over the span
   std::string camera;                  // model camera by name or index; empty = none
   std::optional<Vec3> eye, target;     // fixed camera, model coordinates
+  std::optional<Vec3> eyeTo, targetTo; // with eye and target: the camera moves to these (eased)
+  bool viewInKeys = false;             // camera keys stay the identity even when the camera moves
   bool defaultLights = true;           // key and fill light when the model has none
   bool addLights = false;              // key and fill light also when the model has lights
   int textureSize = 256;               // largest texture side: 256, 128, 64 or 32

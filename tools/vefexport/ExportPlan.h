@@ -88,6 +88,7 @@ struct Plan {
   std::vector<vef::MatrixBlock> cameraBlock;  // per frame, the camera key's block when moving
   Vec3 eye{0, 0, 0}, target{0, 0, 0};   // world space, frame 0 (a model camera: its position and a point ahead)
   bool moving = false;                  // the view changes between frames
+  bool viewInKeys = true;               // camera keys are the identity; object keys and lists hold the view
   double scale = 1;                     // uniform scale about the eye
   // lights
   std::vector<PlannedLight> lights;
@@ -158,6 +159,25 @@ double LitShare(const Model& m, const Plan& plan, const std::vector<PlannedLight
 void PlanTextureSlots(const Model& m, Plan* plan, const Outcome& out);
 bool PlanChunks(const Model& m, Plan* plan, const Outcome& out);
 void PlanBaked(Plan* plan, const Outcome& out);
+
+// The summary lines of what the plan shows: meshes, camera, bounds, animation,
+// textures, and what the loader skipped.
+void Summarise(const Model& m, const ExportOptions& o, const Plan& plan, ExportResult* res);
+
+// One shot of a scene made of several: its model, options and plan (filled
+// up to the texture slots), and the scene frame its first frame becomes.
+struct Shot {
+  const Model* model = nullptr;
+  ExportOptions options;
+  Plan plan;
+  uint32_t firstFrame = 0;
+};
+
+// Writes `shots` one after the other into the scene file `outPath` (their
+// frames in order, without gaps), with `lights` as the scene's lights instead
+// of the shots' own. Refuses a scene above `maxSize` bytes before writing.
+bool WriteShots(const std::vector<Shot>& shots, const std::vector<vef::LightRecord>& lights,
+                const std::string& outPath, uint64_t maxSize, uint64_t* bytes, uint64_t* lists, const Outcome& out);
 
 // Splits a primitive's triangles into chunks of at most 65536 distinct
 // vertices, in triangle order.

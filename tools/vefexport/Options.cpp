@@ -9,6 +9,7 @@ namespace vefexport {
 
 const char kUsage[] =
     "Usage: vefexport MODEL -o OUT.2vef [options]\n"
+    "       vefexport --timeline DEMO.json -o OUT.2vef [--music FILE.mp3] [--max-size BYTES]\n"
     "       vefexport MODEL --list\n"
     "Converts an animated model into a scene file for the demo. glTF 2.0 (.gltf, .glb)\n"
     "is read with its full animation semantics; FBX, Collada, OBJ, 3DS and the other\n"
@@ -42,6 +43,14 @@ const char kUsage[] =
     "                       half of the surface in view)\n"
     "  --texture-size N     largest texture side: 256 (default), 128, 64 or 32\n"
     "  --palette            256-colour textures (libimagequant) instead of RGB565\n"
+    "Timeline (several models, shots cut on the music):\n"
+    "  --timeline FILE      a JSON list of shots, each with its start (seconds, or\n"
+    "                       {\"bar\": B, \"beat\": N} at the file's \"tempo\"), its models\n"
+    "                       (\"file\", \"position\", \"turn\", \"scale\", \"animation\", \"loop\")\n"
+    "                       and its camera (\"auto\", {\"eye\", \"target\"}, a move {\"from\",\n"
+    "                       \"to\"} or a model's {\"model\", \"name\"}); the scene spans the\n"
+    "                       music (--music or the Sound.mp3 beside the output) and cuts\n"
+    "                       on the frame nearest each start. See the README.\n"
     "Output:\n"
     "  -o, --output FILE    the scene file to write (never the model itself)\n"
     "  --max-size BYTES     refuse a larger scene before writing (default 536870912);\n"
@@ -96,6 +105,7 @@ bool ParseOptions(const std::vector<std::string>& words, Options* o, std::string
     else if (args.Is("--palette")) { if (!flag(&o->exp.palette, true)) break; }
     else if (args.Is("-o") || args.Is("--output")) { if (!value(&o->output)) break; }
     else if (args.Is("--music")) { if (!value(&o->music)) break; }
+    else if (args.Is("--timeline")) { if (!value(&o->timeline)) break; }
     else if (args.Is("--animation")) {
       if (!o->exp.animation.empty()) {
         args.Fail("--animation given twice (--animation all plays every animation at once)");
@@ -145,7 +155,12 @@ bool ParseOptions(const std::vector<std::string>& words, Options* o, std::string
     return false;
   }
   if (o->help || o->version) return true;
-  if (o->model.empty()) {
+  if (!o->timeline.empty() && (!o->model.empty() || o->list)) {
+    *error = !o->model.empty() ? "a model and --timeline exclude each other (the timeline names its models)"
+                               : "--list takes a model, not a timeline";
+    return false;
+  }
+  if (o->model.empty() && o->timeline.empty()) {
     *error = "no model given";
     return false;
   }

@@ -4,8 +4,12 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 
 namespace vefexport {
 
@@ -52,11 +56,96 @@ bool MusicSeconds(const std::string& path, double* seconds, std::string* error) 
   return ok;
 }
 
+namespace {
+
+// The music that will play the scene: --music, else the Sound.mp3 beside the
+// output (the player spreads the scene over the whole of it). `path` stays
+// empty when there is none; an unreadable --music is an error.
+bool FindMusic(const Options& o, std::string* path, double* seconds, std::vector<std::string>* warnings,
+               std::string* error) {
+  *path = o.music;
+  if (path->empty()) {
+    const size_t slash = o.output.find_last_of('/');
+    const std::string beside = (slash == std::string::npos ? std::string() : o.output.substr(0, slash + 1)) + "Sound.mp3";
+    struct stat st;
+    if (stat(beside.c_str(), &st) == 0) *path = beside;
+  }
+  if (path->empty() || MusicSeconds(*path, seconds, error)) return true;
+  if (!o.music.empty()) return false;
+  warnings->push_back(*error + ": its length is unknown");
+  path->clear();
+  return true;
+}
+
+void CatchSignals() {
+  struct sigaction action = {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+int Failed(const std::string& error, ExportFailure failure) {
+  std::fprintf(stderr, "vefexport: %s\n", error.c_str());
+  return failure == ExportFailure::kBadOptions ? kExitUsage
+         : failure == ExportFailure::kInterrupted ? kExitInterrupted : kExitFailure;
+}
+
+void PrintSummary(const std::string& from, const std::string& to, const ExportResult& r,
+                  const std::vector<std::string>& notes, const std::vector<std::string>& warnings) {
+  std::fprintf(stderr, "vefexport: %s -> %s\n", from.c_str(), to.c_str());
+  for (const std::string& s : r.converted) std::fprintf(stderr, "  converted: %s\n", s.c_str());
+  for (const std::string& s : r.approximated) std::fprintf(stderr, "  approximated: %s\n", s.c_str());
+  for (const std::string& s : r.dropped) std::fprintf(stderr, "  dropped: %s\n", s.c_str());
+  for (const std::string& s : notes) std::fprintf(stderr, "  note: %s\n", s.c_str());
+  for (const std::string& s : warnings) std::fprintf(stderr, "  warning: %s\n", s.c_str());
+  std::fprintf(stderr, "  %u frames, %llu bytes\n", r.frames, static_cast<unsigned long long>(r.bytes));
+}
+
+int RunTimeline(const Options& o) {
+  std::string error, music;
+  if (SameFile(o.timeline, o.output)) {
+    std::fprintf(stderr, "vefexport: %s: is the timeline (%s); choose another output file\n", o.output.c_str(),
+                 o.timeline.c_str());
+    return kExitUsage;
+  }
+  std::ifstream in(o.timeline, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "vefexport: %s: cannot open: %s\n", o.timeline.c_str(), std::strerror(errno));
+    return kExitUsage;
+  }
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const size_t slash = o.timeline.find_last_of('/');
+  Timeline timeline;
+  if (!ParseTimeline(text, o.timeline, slash == std::string::npos ? "." : o.timeline.substr(0, slash), &timeline, &error)) {
+    std::fprintf(stderr, "vefexport: %s\n", error.c_str());
+    return kExitUsage;
+  }
+  double seconds = 0;
+  std::vector<std::string> notes, warnings;
+  if (!FindMusic(o, &music, &seconds, &warnings, &error)) return Failed(error, ExportFailure::kBadOptions);
+  if (music.empty())
+    return Failed(o.timeline + ": a timeline is cut to its music: give --music FILE.mp3 or put Sound.mp3 beside " +
+                  o.output, ExportFailure::kBadOptions);
+  notes.push_back("shots cut to " + music + " (" + Seconds(seconds) + ")");
+  CatchSignals();
+  ExportResult r;
+  ExportFailure failure;
+  if (!ExportTimeline(timeline, seconds, o.output, o.exp.maxSize, &gInterrupted, &r, &error, &failure))
+    return Failed(error, failure);
+  warnings.insert(warnings.begin(), r.warnings.begin(), r.warnings.end());
+  PrintSummary(o.timeline, o.output, r, notes, warnings);
+  return kExitOk;
+}
+
+}  // namespace
+
 int Run(const Options& o) {
   if (o.help) {
     std::fputs(kUsage, stdout);
     return kExitOk;
   }
+  if (!o.timeline.empty()) return RunTimeline(o);
   Model model;
   std::string error;
   if (!LoadModelFile(o.model, &model, &error)) {
@@ -75,44 +164,19 @@ int Run(const Options& o) {
   }
   ExportOptions e = o.exp;
   std::vector<std::string> notes, warnings;
-  // The music that will play the scene: --music, else the Sound.mp3 beside the
-  // output. The player spreads the scene over the whole of it.
-  std::string music = o.music;
-  if (music.empty()) {
-    const size_t slash = o.output.find_last_of('/');
-    const std::string beside = (slash == std::string::npos ? std::string() : o.output.substr(0, slash + 1)) + "Sound.mp3";
-    struct stat st;
-    if (stat(beside.c_str(), &st) == 0) music = beside;
-  }
+  std::string music;
   double musicSeconds = 0;
-  if (!music.empty()) {
-    if (!MusicSeconds(music, &musicSeconds, &error)) {
-      if (!o.music.empty()) {
-        std::fprintf(stderr, "vefexport: %s\n", error.c_str());
-        return kExitUsage;
-      }
-      warnings.push_back(error + ": its length is unknown, the scene keeps its own");
-      music.clear();
-    } else if (!o.music.empty() || !e.seconds) {
-      e.musicSeconds = musicSeconds;
-      if (o.music.empty())
-        notes.push_back("length " + Seconds(musicSeconds) + " from " + music +
-                        " beside the output (--seconds or --music to choose another)");
-    }
+  if (!FindMusic(o, &music, &musicSeconds, &warnings, &error)) return Failed(error, ExportFailure::kBadOptions);
+  if (!music.empty() && (!o.music.empty() || !e.seconds)) {
+    e.musicSeconds = musicSeconds;
+    if (o.music.empty())
+      notes.push_back("length " + Seconds(musicSeconds) + " from " + music +
+                      " beside the output (--seconds or --music to choose another)");
   }
-  struct sigaction action = {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  CatchSignals();
   ExportResult r;
   ExportFailure failure;
-  const bool ok = ExportScene(model, e, o.output, &gInterrupted, &r, &error, &failure);
-  if (!ok) {
-    std::fprintf(stderr, "vefexport: %s\n", error.c_str());
-    return failure == ExportFailure::kBadOptions ? kExitUsage
-           : failure == ExportFailure::kInterrupted ? kExitInterrupted : kExitFailure;
-  }
+  if (!ExportScene(model, e, o.output, &gInterrupted, &r, &error, &failure)) return Failed(error, failure);
   if (music.empty()) {
     warnings.push_back("no music beside " + o.output + ": the player spreads the scene's " + Seconds(r.seconds) +
                        " over whatever Sound.mp3 plays it (--music to fit the scene to one)");
@@ -123,13 +187,7 @@ int Run(const Options& o) {
   }
   notes.insert(notes.end(), r.notes.begin(), r.notes.end());
   warnings.insert(warnings.begin(), r.warnings.begin(), r.warnings.end());
-  std::fprintf(stderr, "vefexport: %s -> %s\n", o.model.c_str(), o.output.c_str());
-  for (const std::string& s : r.converted) std::fprintf(stderr, "  converted: %s\n", s.c_str());
-  for (const std::string& s : r.approximated) std::fprintf(stderr, "  approximated: %s\n", s.c_str());
-  for (const std::string& s : r.dropped) std::fprintf(stderr, "  dropped: %s\n", s.c_str());
-  for (const std::string& s : notes) std::fprintf(stderr, "  note: %s\n", s.c_str());
-  for (const std::string& s : warnings) std::fprintf(stderr, "  warning: %s\n", s.c_str());
-  std::fprintf(stderr, "  %u frames, %llu bytes\n", r.frames, static_cast<unsigned long long>(r.bytes));
+  PrintSummary(o.model, o.output, r, notes, warnings);
   return kExitOk;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Export.h"
+#include "DemoTimeline.h"
 
 namespace vefexport {
 
@@ -15,6 +16,7 @@ enum ExitCode { kExitOk = 0, kExitFailure = 1, kExitUsage = 2, kExitInterrupted 
 
 struct Options {
   std::string model;
+  std::string timeline;     // --timeline: a JSON timeline instead of a model
   std::string output;
   std::string music;
   bool list = false, help = false, version = false;
