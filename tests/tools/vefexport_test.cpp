@@ -445,6 +445,23 @@ TEST(VefExport, BakedModelsAreLit) {
   }
 }
 
+// A looped character repeats its poses: four loops (CesiumMan's walk is 2 s)
+// write the poses of one, not four times as many, and draw the same frames.
+TEST(VefExport, LoopedPosesAreWrittenOnce) {
+  const std::string dir = Dir("loops");
+  auto size = [&](const char* seconds) {
+    const std::string scene = dir + "/" + seconds + ".2vef";
+    std::string out;
+    EXPECT_EQ(Shell(kTool + " '" + kModels + "/CesiumMan/CesiumMan.gltf' --loop --seconds " + seconds + " -o '" +
+                    scene + "'", &out), 0) << out;
+    struct stat st;
+    return stat(scene.c_str(), &st) == 0 ? double(st.st_size) : 0.0;
+  };
+  const double one = size("2"), four = size("8");
+  ASSERT_GT(one, 0);
+  EXPECT_LT(four, 1.3 * one);
+}
+
 // A model whose only light sits inside it (a carved pumpkin) is dark where the
 // camera looks: the summary says so, and --add-lights adds the key and fill.
 TEST(VefExport, LightsAViewerWouldGive) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <unordered_map>
 
 #include "ExportPlan.h"
 #include "Scene.h"
@@ -759,12 +760,16 @@ class SceneEmitter {
         : baked(plan.instances.size()),
           last(plan.chunks.size()),
           lastRef(plan.chunks.size(), -1),
-          lastMesh(plan.chunks.size(), 0) {}
+          lastMesh(plan.chunks.size(), 0),
+          byTime(plan.chunks.size()) {}
     Pose pose;
     std::vector<std::vector<std::array<float, 3>>> baked;  // per instance, world positions
     std::vector<std::vector<float>> last;                   // per chunk, its last list
     std::vector<int32_t> lastRef;                           // per chunk, that list's record, -1 none
     std::vector<int32_t> lastMesh;                          // per lit chunk, the mesh of that list
+    // Per baked chunk, the list and mesh already written for an animation time,
+    // in whole microseconds: a looped animation shows the same poses again.
+    std::vector<std::unordered_map<int64_t, std::pair<int32_t, int32_t>>> byTime;
     std::vector<float> q;
   };
 
@@ -884,7 +889,8 @@ class SceneEmitter {
 
   // Frame f: the camera key, then one object key per chunk. Rigid chunks get
   // their placement. Baked ones get their pose as a vertex list, shared with
-  // the previous frame's when the camera is fixed and the shape unchanged:
+  // the previous frame's when the camera is fixed and the shape unchanged, or
+  // with an earlier frame's at the same animation time:
   // lit ones as a rigid mesh of their own (its key links to no other frame's,
   // so the player holds it for the frame), the others as a morph list.
   bool frame(uint32_t f, FrameState* s, vef::SceneWriter* w, uint64_t* lists, const Outcome& out) {
@@ -917,6 +923,25 @@ class SceneEmitter {
         // is in view space. A lit mesh keeps the flip in its vertices (its key
         // is the identity): mirrored, its normals would point inward.
         const bool flipBack = plan_.viewInKeys && !in.lit;
+        // With the camera fixed the stored pose depends on the animation time
+        // alone, so a time already baked reuses its records. Times a loop
+        // brings round again differ in their last bits (k * span / frames is
+        // not exact), far below a microsecond.
+        const int64_t tick = std::llround(plan_.times[f] * 1e6);
+        const auto seen = plan_.viewInKeys ? s->byTime[c].find(tick) : s->byTime[c].end();
+        if (seen != s->byTime[c].end()) {
+          s->lastRef[c] = seen->second.first;
+          s->lastMesh[c] = seen->second.second;
+          s->last[c].clear();  // the next frame compares against nothing
+          if (in.lit) {
+            key.mesh = s->lastMesh[c];
+          } else {
+            key.morph = s->lastRef[c];
+            if (flipBack) key.matrix.scale = vef::Float3{{1, 1, -1}};
+          }
+          w->addKey(key);
+          continue;
+        }
         std::vector<float>& q = s->q;
         q.resize(ch.vertices.size() * 3);
         const auto& src = s->baked[size_t(ch.instance)];
@@ -938,6 +963,7 @@ class SceneEmitter {
             s->lastMesh[c] = w->addMesh(perFrame_[c]);
           }
         }
+        if (plan_.viewInKeys) s->byTime[c].emplace(tick, std::make_pair(s->lastRef[c], s->lastMesh[c]));
         if (in.lit) {
           key.mesh = s->lastMesh[c];
         } else {
