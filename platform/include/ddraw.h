@@ -326,7 +326,7 @@ static_assert(offsetof(DDSURFACEDESC2, lpSurface) == 36 + (sizeof(void*) == 8 ? 
               "DDSURFACEDESC2::lpSurface offset");
 static_assert(offsetof(DDSURFACEDESC2, ddpfPixelFormat) == (sizeof(void*) == 8 ? 80 : 72),
               "DDSURFACEDESC2::ddpfPixelFormat offset");
-static_assert(offsetof(DDBLTFX, dwFillColor) == (sizeof(void*) == 8 ? 104 : 84),
+static_assert(offsetof(DDBLTFX, dwFillColor) == (sizeof(void*) == 8 ? 104 : 80),
               "DDBLTFX::dwFillColor offset");
 
 // ---- Interfaces -------------------------------------------------------------

@@ -237,16 +237,32 @@ class TriangleSink {
 
 }  // namespace
 
+// The x86 fast kernels exist only in x86 builds; elsewhere (WebAssembly) every
+// triangle takes the reference kernel.
+#if defined(__x86_64__) || defined(__i386__)
+#define STANDIN_X86_KERNELS 1
+#else
+#define STANDIN_X86_KERNELS 0
+#endif
+
 bool CpuHasAvx2() {
+#if STANDIN_X86_KERNELS
   static const bool has = __builtin_cpu_supports("avx2") != 0;
   return has;
+#else
+  return false;
+#endif
 }
 
 bool CpuHasAvx512() {
+#if STANDIN_X86_KERNELS
   static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
                           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq") &&
                           __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vnni");
   return has;
+#else
+  return false;
+#endif
 }
 
 bool FastSupported(const Target& target, const State& st, const Texture* tex) {
@@ -297,13 +313,16 @@ bool PlanDraw(const Target& target, const State& state, const Texture* texture, 
 }
 
 void DrawSetup(const DrawPlan& plan, const Setup& setup, const Clip& clip, uint64_t* covered) {
+#if STANDIN_X86_KERNELS
   if (plan.fast) {
     if (plan.wide) {
       FastTriangleAvx512(plan.target, plan.state, plan.TexturePtr(), setup, clip, covered);
     } else {
       FastTriangleAvx2(plan.target, plan.state, plan.TexturePtr(), setup, clip, covered);
     }
-  } else {
+  } else
+#endif
+  {
     ReferenceTriangle(plan.target, plan.state, plan.TexturePtr(), setup, clip, covered);
   }
 }

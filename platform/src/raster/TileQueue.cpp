@@ -7,6 +7,9 @@
 namespace standin::raster {
 
 int ThreadCountFromEnvironment() {
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+  return 1;  // a WebAssembly build without threads
+#endif
   if (const char* v = std::getenv("DEMO_THREADS")) {
     char* end = nullptr;
     const long n = std::strtol(v, &end, 10);
