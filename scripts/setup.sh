@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build, the demo and the tests need, from Debian packages.
 # Idempotent: installs only what is missing. Run as root (or with sudo available).
+# scripts/setup.sh --web also installs the web build's toolchain (emscripten)
+# and the browser its test drives (headless Chromium over python3-websocket).
 set -euo pipefail
 
 packages=(
@@ -14,6 +16,9 @@ packages=(
   g++-mingw-w64-x86-64
   clang libclang-rt-14-dev
 )
+if [ "${1:-}" = --web ]; then
+  packages+=(emscripten chromium python3-websocket)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

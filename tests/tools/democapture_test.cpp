@@ -94,6 +94,8 @@ TEST(CaptureOptions, AcceptsTheDocumentedForms) {
   EXPECT_EQ(o.pngDir, "o");
   ASSERT_TRUE(Parse({"--trace", "5000"}, &o, &error)) << error;
   EXPECT_EQ(*o.trace, 5000u);
+  ASSERT_TRUE(Parse({"--at", "9900", "--png", "o"}, &o, &error)) << error;
+  EXPECT_EQ(*o.at, 9900u);
   ASSERT_TRUE(Parse({"--help"}, &o, &error));
   EXPECT_TRUE(o.help);
 }
@@ -117,6 +119,8 @@ TEST(CaptureOptions, RefusesBadCommandLinesNamingTheProblem) {
       {{"--frobnicate", "1"}, "--frobnicate"},
       {{"stray"}, "stray"},
       {{"--trace", "10", "--png", "a"}, "--trace"},
+      {{"--at", "10", "--video", "a.mp4"}, "--at"},
+      {{"--at", "10001", "--png", "a"}, "--at"},
       {{"--render", "0x0", "--png", "a"}, "--render"},
       {{"--render", "100000x75000", "--png", "a"}, "--render"},
       {{"--render", "1601x1200", "--video", "a.mp4"}, "even"},
@@ -596,6 +600,27 @@ TEST_F(CaptureShort, SupersamplingSmoothsEdges) {
       else EXPECT_GT(counts[k], 20) << k << "/4";
     }
   }
+}
+
+// --at draws the one frame at that demo time, under the time's own name: the
+// same picture as the frame of a run whose time it is.
+TEST_F(CaptureShort, AtCapturesTheFrameOfThatTime) {
+  dc::MusicClock clock;
+  std::string error, out;
+  ASSERT_TRUE(dc::OpenMusic(dir_ + "/Sound.mp3", &clock, &error)) << error;
+  uint64_t first = 0, end = 0;
+  clock.Range(5000, 10000, 25, &first, &end);
+  const std::string t = std::to_string(clock.TimeOf(first, 25));
+  char frame[32];
+  std::snprintf(frame, sizeof frame, "frame%05llu.png", static_cast<unsigned long long>(first));
+  ASSERT_EQ(Shell(In("--from " + t + " --to " + std::to_string(std::stoi(t) + 1) + " --png run"), &out), 0) << out;
+  ASSERT_EQ(Shell(In("--at " + t + " --png at"), &out), 0) << out;
+  ASSERT_EQ(Shell("ls '" + dir_ + "/at'", &out), 0);
+  char named[32];
+  std::snprintf(named, sizeof named, "frame%05d.png\n", std::stoi(t));
+  EXPECT_EQ(out, named);
+  EXPECT_EQ(Shell("cd '" + dir_ + "' && cmp run/" + frame + " at/" + std::string(named, std::strlen(named) - 1), &out), 0)
+      << out;
 }
 
 TEST_F(CaptureShort, TracePrintsEveryFlushAndPrint) {

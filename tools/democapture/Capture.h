@@ -53,6 +53,7 @@ struct Options {
   std::string music = "Sound.mp3";
   std::string log;                   // --log: the demo's debug log goes here; empty: nowhere
   std::optional<uint32_t> trace;     // --trace: print what the frame at this demo time sends
+  std::optional<uint32_t> at;        // --at: the one frame captured, at this demo time
   bool help = false;
   bool version = false;
 };

@@ -32,6 +32,8 @@ const char kUsage[] =
     "                 seconds of music with an 's' (12.5s)\n"
     "  --to T         capture demo times below T (default 10000: to the end), or\n"
     "                 music below T seconds with an 's' (60s)\n"
+    "  --at T         capture only the frame at demo time T exactly, as if the\n"
+    "                 music clock stood there (with --png: DIR/frameT.png)\n"
     "  --png DIR      write DIR/frameNNNNN.png, NNNNN the frame's number at --fps;\n"
     "                 a folder that already holds such frames is refused\n"
     "  --overwrite    with --png: remove the frames already in DIR first\n"
@@ -142,7 +144,7 @@ bool ParseOptions(const std::vector<std::string>& words, Options* o, std::string
       return true;
     }
     static const char* const kWithValue[] = {"--fps",  "--size",  "--render", "--ssaa",  "--writers",
-                                             "--from", "--to",    "--trace",  "--png",   "--video",
+                                             "--from", "--to",    "--trace",  "--at",    "--png",   "--video",
                                              "--scene", "--music", "--log"};
     bool known = false;
     for (const char* name : kWithValue) known = known || args.Is(name);
@@ -174,9 +176,9 @@ bool ParseOptions(const std::vector<std::string>& words, Options* o, std::string
       if (!ParseTime(v, from ? &o->from : &o->to, from ? &o->fromSeconds : &o->toSeconds))
         return fail(a + ": '" + v + "' is neither a demo time from 0 to 10000 nor seconds of music (12.5s)");
       if (!from) haveTo = true;
-    } else if (a == "--trace") {
-      if (!ParseNumber(v, 0, 10000, &n)) return fail("--trace: '" + v + "' is not a demo time from 0 to 10000");
-      o->trace = uint32_t(n);
+    } else if (a == "--trace" || a == "--at") {
+      if (!ParseNumber(v, 0, 10000, &n)) return fail(a + ": '" + v + "' is not a demo time from 0 to 10000");
+      (a == "--trace" ? o->trace : o->at) = uint32_t(n);
     } else {
       if (v.empty()) return fail(a + " needs a non-empty value");
       (a == "--png" ? o->pngDir : a == "--video" ? o->videoFile : a == "--scene" ? o->scene
@@ -219,6 +221,13 @@ bool ParseOptions(const std::vector<std::string>& words, Options* o, std::string
   if (o->pngDir.empty() == o->videoFile.empty()) {
     *error = "give exactly one of --png DIR and --video FILE.mp4";
     return false;
+  }
+  if (o->at) {
+    if (!o->videoFile.empty()) {
+      *error = "--at captures one picture; it takes --png, not --video";
+      return false;
+    }
+    return true;
   }
   if (o->fromSeconds && o->toSeconds && !(*o->fromSeconds < *o->toSeconds)) {
     char text[96];

@@ -410,10 +410,14 @@ int RunCapture(const Options& o) {
   MusicClock clock;
   if (!OpenMusic(o.music, &clock, &error)) return Fail(error);
   uint64_t first = 0, end = 0;
-  clock.Range(o.from, o.to, o.fps, &first, &end);
-  // Bounds in seconds select frames by their music time, k / fps.
-  if (o.fromSeconds) first = std::max(first, FirstFrameAt(*o.fromSeconds, o.fps));
-  if (o.toSeconds) end = std::min(end, FirstFrameAt(*o.toSeconds, o.fps));
+  if (o.at) {
+    end = 1;  // one frame, named by its time
+  } else {
+    clock.Range(o.from, o.to, o.fps, &first, &end);
+    // Bounds in seconds select frames by their music time, k / fps.
+    if (o.fromSeconds) first = std::max(first, FirstFrameAt(*o.fromSeconds, o.fps));
+    if (o.toSeconds) end = std::min(end, FirstFrameAt(*o.toSeconds, o.fps));
+  }
   if (first >= end)
     return Fail("no frame at " + std::to_string(o.fps) + " fps lies between " + SpanBound(o.from, o.fromSeconds) +
                 " and " + SpanBound(o.to, o.toSeconds));
@@ -517,9 +521,9 @@ int RunCapture(const Options& o) {
   bool failed = false;
   Image work, frame;  // the drawing thread's, when it writes itself
   for (uint64_t k = first; k < end && !g_interrupted; ++k) {
-    demo.Draw(clock.TimeOf(k, o.fps));
+    demo.Draw(o.at ? *o.at : clock.TimeOf(k, o.fps));
     Drawn drawn = queue.Take();
-    drawn.k = k;
+    drawn.k = o.at ? *o.at : k;
     if (!GrabPicture(++presents, layout, &drawn)) {
       setError("the device presented no 16-bit picture of " + std::to_string(layout.drawWidth) + "x" +
                std::to_string(layout.drawHeight));
