@@ -31,6 +31,7 @@
 #include "standin/debuglog.h"
 #include "standin/desktop.h"
 #include "standin/host.h"
+#include "standin/rgb565.h"
 #include "webhost/keymap.h"
 #include "webhost/web.h"
 #include "win32/desktop.h"
@@ -140,8 +141,7 @@ class WebHost final : public Host, public DesktopBackend {
   const std::vector<double>& FrameTimes() const { return frameTimes_; }
 
  private:
-  // RGB565 widened to RGBA8 for the canvas (each channel's top bits repeated
-  // into its low bits), placed as the desktop host fits it to the screen.
+  // RGB565 widened to RGBA8 for the canvas (Rgb565ToRgb8), placed as the desktop host fits it to the screen.
   void Show(const Picture& picture) {
     if (picture.format != PixelFormat::RGB565 || picture.pixels == nullptr) return;
     rgba_.resize(static_cast<size_t>(picture.width) * picture.height);
@@ -150,9 +150,9 @@ class WebHost final : public Host, public DesktopBackend {
                                                           static_cast<ptrdiff_t>(y) * picture.pitch);
       uint32_t* out = rgba_.data() + static_cast<size_t>(y) * picture.width;
       for (int x = 0; x < picture.width; ++x) {
-        const uint32_t p = row[x];
-        const uint32_t r = (p >> 11) & 31, g = (p >> 5) & 63, b = p & 31;
-        out[x] = ((r << 3) | (r >> 2)) | (((g << 2) | (g >> 4)) << 8) | (((b << 3) | (b >> 2)) << 16) | 0xFF000000u;
+        uint8_t rgb[3];
+        Rgb565ToRgb8(row[x], rgb);
+        out[x] = rgb[0] | (uint32_t{rgb[1]} << 8) | (uint32_t{rgb[2]} << 16) | 0xFF000000u;
       }
     }
     const FitRect fit = FitWithAspect(picture.width, picture.height, web_view_width(), web_view_height());
