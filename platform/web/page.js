@@ -50,15 +50,20 @@
     else document.documentElement.requestFullscreen().catch(() => {});
   };
   const keep = new Set(['F5', 'F11', 'F12']);  // the browser's own
+  // The key that starts the demo belongs to the start screen: its release is
+  // not passed on either.
+  let startKey = null;
   window.addEventListener('keydown', (e) => {
-    if (state.phase === 'ready') { e.preventDefault(); start(); return; }
+    if (state.phase === 'ready') { e.preventDefault(); startKey = e.code; start(); return; }
     if (!playing()) return;
+    startKey = null;
     if (e.code === 'KeyF' && !e.repeat) { toggleFullscreen(); e.preventDefault(); return; }
     if (e.code === 'KeyF') return;
     events.push([1, e.code, 1, e.repeat ? 1 : 0]);
     if (!keep.has(e.code)) e.preventDefault();
   });
   window.addEventListener('keyup', (e) => {
+    if (e.code === startKey) { startKey = null; return; }
     if (!playing() || e.code === 'KeyF') return;
     events.push([1, e.code, 0, 0]);
     if (!keep.has(e.code)) e.preventDefault();
@@ -113,7 +118,8 @@
       canvas.style.display = 'none';
       if (document.fullscreenElement) document.exitFullscreen().catch(() => {});
       const last = state.errors.length ? state.errors[state.errors.length - 1] : '';
-      say(code === 0 ? 'The demo has ended.' : (last || 'The demo could not be played (exit code ' + code + ').'));
+      // A demo that could not play says why on standard error, in one line.
+      say(last || 'The demo has ended.');
       state.message = message.textContent;
       again.classList.remove('hidden');
       bar.classList.add('hidden');
