@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "RasterCases.h"
 #include "raster/Raster.h"
 #include "raster/TriangleStream.h"
 
@@ -15,85 +16,38 @@ namespace {
 
 using namespace standin::raster;
 
-// An RGB565 target with a 16-bit depth buffer, spare bytes after the last row;
-// the depth rows may be wider than the colour rows.
-struct Buffers {
-  Buffers(int w, int h, int depthPad = 0)
-      : width(w), height(h), depthPitch(w + depthPad), color(w * h + 8), depth(depthPitch * h + 8) {}
-  Target target() {
-    Target t;
-    t.color = reinterpret_cast<uint8_t*>(color.data());
-    t.pitch = width * 2;
-    t.width = width;
-    t.height = height;
-    t.depth = reinterpret_cast<uint8_t*>(depth.data());
-    t.depthPitch = depthPitch * 2;
-    t.depthFormat = DepthFormat{2, 0xFFFF, 0};
-    return t;
-  }
-  void Clear() {
-    Target t = target();
-    FillColor(t, 0, 0, width, height, 0);
-    FillDepth(t, 0, 0, width, height, 1.0f);
-  }
-  int width, height, depthPitch;
-  std::vector<uint16_t> color, depth;
-};
+using raster_cases::BaseState;
+using raster_cases::Buffers;
+using raster_cases::TextureData;
 
-struct TextureData {
-  TextureData(int w, int h, uint32_t seed) : texels(w * h + 2) {
-    std::mt19937 rng(seed);
-    for (auto& t : texels) t = static_cast<uint16_t>(rng());
-    tex.texels = reinterpret_cast<const uint8_t*>(texels.data());
-    tex.pitch = w * 2;
-    tex.width = w;
-    tex.height = h;
-    BuildPaddedTexture(tex, padded);
-    tex.padded = padded.data();
+// The fast kernels this CPU runs.
+std::vector<Kernel> FastKernels() {
+  std::vector<Kernel> out;
+  for (Kernel k : {Kernel::Simd128, Kernel::Avx2, Kernel::Avx512}) {
+    if (KernelRuns(k)) out.push_back(k);
   }
-  std::vector<uint16_t> texels, padded;
-  Texture tex;
-};
-
-State BaseState(int w, int h) {
-  State st;
-  st.depthTest = true;
-  st.cull = Cull::None;
-  st.colorOp = ColorOp::Modulate;
-  st.viewWidth = w;
-  st.viewHeight = h;
-  return st;
+  return out;
 }
 
 // Fixed-seed random triangles, some reaching outside the viewport, behind the
-// viewer or beyond the depth range: both kernels must draw the same bits.
+// viewer or beyond the depth range: every kernel must draw the same bits.
 TEST(Raster, FastKernelMatchesReference) {
-  if (!CpuHasAvx2()) GTEST_SKIP() << "no AVX2 on this CPU";
-  const int w = 97, h = 61;  // odd sizes exercise the partial blocks at the right edge
-  TextureData t1(16, 8, 7), t2(5, 3, 9);  // a non-power-of-two texture as well
-  std::mt19937 rng(1234);
-  std::uniform_real_distribution<float> px(-20.0f, 120.0f), py(-20.0f, 80.0f), z(-0.1f, 1.1f);
-  std::uniform_real_distribution<float> rhw(-0.2f, 2.0f), uv(-3.0f, 3.0f);
-  for (int config = 0; config < 8; ++config) {
-    State st = BaseState(w, h);
-    st.magLinear = st.minLinear = (config & 1) != 0;
-    st.colorOp = (config & 2) ? ColorOp::Modulate : ColorOp::Texture;
-    st.depthTest = (config & 4) == 0;
-    const Texture* tex = (config & 2) ? &t1.tex : &t2.tex;
+  if (FastKernels().empty()) GTEST_SKIP() << "no fast kernel runs on this CPU";
+  using Cases = raster_cases::RandomTriangles;
+  const int w = Cases::kWidth, h = Cases::kHeight;
+  Cases cases;
+  for (int config = 0; config < Cases::kConfigs; ++config) {
+    State st;
+    const Texture* tex;
+    int depthPad;
     std::vector<Vertex> verts;
-    for (int i = 0; i < 3 * 200; ++i) {
-      Vertex v{px(rng), py(rng), z(rng), i % 7 == 0 ? rhw(rng) : std::abs(rhw(rng)) + 0.05f,
-               static_cast<uint32_t>(rng()), uv(rng), uv(rng)};
-      verts.push_back(v);
-    }
-    const int depthPad = config & 1 ? 5 : 0;
+    cases.Next(config, &st, &tex, &depthPad, &verts);
     Buffers ref(w, h, depthPad);
     ref.Clear();
     Stats sr;
     DrawTriangleList(ref.target(), st, tex, verts.data(), verts.size(), &sr, Kernel::Reference);
     EXPECT_GT(sr.covered, 0u);
-    // Auto runs the AVX-512 build where the CPU has it; Avx2 the AVX2 build.
-    for (Kernel k : {Kernel::Auto, Kernel::Avx2}) {
+    for (Kernel k : FastKernels()) {
       Buffers fast(w, h, depthPad);
       fast.Clear();
       Stats sf;
@@ -102,7 +56,7 @@ TEST(Raster, FastKernelMatchesReference) {
       int diff = 0;
       for (int i = 0; i < w * h; ++i) diff += fast.color[i] != ref.color[i];
       diff += fast.depth != ref.depth;
-      EXPECT_EQ(diff, 0) << "config " << config << ", kernel " << static_cast<int>(k);
+      EXPECT_EQ(diff, 0) << "config " << config << ", kernel " << KernelName(k);
     }
   }
 }
@@ -124,13 +78,46 @@ TEST(Raster, SpanEndsAreExactWhereTheReciprocalRoundsLow) {
   DrawTriangleList(ref.target(), st, nullptr, tri, 3, nullptr, Kernel::Reference);
   ASSERT_NE(ref.color[8 * w + 32], 0);
   ASSERT_EQ(ref.color[8 * w + 33], 0);
-  for (Kernel k : {Kernel::Auto, Kernel::Avx2}) {
-    if (!CpuHasAvx2()) break;
+  for (Kernel k : FastKernels()) {
     Buffers fast(w, h);
     fast.Clear();
     DrawTriangleList(fast.target(), st, nullptr, tri, 3, nullptr, k);
-    EXPECT_EQ(fast.color, ref.color) << "kernel " << static_cast<int>(k);
+    EXPECT_EQ(fast.color, ref.color) << "kernel " << KernelName(k);
   }
+}
+
+// DEMO_KERNEL's names: each kernel by its own name where it runs; an unknown
+// name, or a kernel this CPU cannot run, one line and the default.
+TEST(Raster, KernelNamesAreParsedOrRefusedInOneLine) {
+  auto parse = [](const char* name, std::string* message) {
+    char buffer[512] = {};
+    std::FILE* errors = fmemopen(buffer, sizeof buffer - 1, "w");
+    const Kernel k = ParseKernel(name, errors);
+    std::fclose(errors);
+    *message = buffer;
+    return k;
+  };
+  std::string message;
+  EXPECT_EQ(parse(nullptr, &message), Kernel::Auto);
+  EXPECT_EQ(parse("", &message), Kernel::Auto);
+  EXPECT_EQ(message, "");
+  for (Kernel k : {Kernel::Reference, Kernel::Simd128, Kernel::Avx2, Kernel::Avx512}) {
+    const Kernel parsed = parse(KernelName(k), &message);
+    if (KernelRuns(k)) {
+      EXPECT_EQ(parsed, k) << KernelName(k);
+      EXPECT_EQ(message, "");
+    } else {
+      EXPECT_EQ(parsed, Kernel::Auto) << KernelName(k);
+      EXPECT_NE(message.find("cannot run"), std::string::npos) << message;
+      EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1);
+    }
+  }
+  for (const char* bad : {"AVX2", "avx", "fast", "avx2 "}) {
+    EXPECT_EQ(parse(bad, &message), Kernel::Auto) << bad;
+    EXPECT_EQ(message.find(std::string("DEMO_KERNEL=") + bad + ": unknown kernel"), 0u) << message;
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+  }
+  EXPECT_EQ(BestKernel() == Kernel::Reference, FastKernels().empty());
 }
 
 // A mesh of jittered triangles tiling the whole target covers each pixel exactly once.
@@ -332,23 +319,13 @@ class Streams : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(Streams, CoverageIsExactForTheSnappedTriangles) {
   const std::string path = std::string(DEMO_SOURCE_DIR) + "/tests/data/streams/" + GetParam();
-  TriangleStream ts;
+  raster_cases::LoadedStream stream;
   std::string error;
-  ASSERT_TRUE(LoadTriangleStream(path, &ts, &error)) << error;
+  ASSERT_TRUE(stream.Load(path, &error)) << error;
+  const TriangleStream& ts = stream.ts;
   ASSERT_FALSE(ts.frames.empty());
-  std::vector<std::vector<uint16_t>> padded(ts.textures.size());
-  std::vector<Texture> textures(ts.textures.size());
-  for (size_t i = 0; i < textures.size(); ++i) {
-    Texture& t = textures[i];
-    t.texels = reinterpret_cast<const uint8_t*>(ts.textures[i].texels.data());
-    t.pitch = ts.textures[i].side * 2;
-    t.width = t.height = ts.textures[i].side;
-    BuildPaddedTexture(t, padded[i]);
-    t.padded = padded[i].data();
-  }
-  State st = BaseState(ts.width, ts.height);
-  st.cull = ts.cull == 1 ? Cull::Clockwise : ts.cull == 2 ? Cull::CounterClockwise : Cull::None;
-  st.magLinear = st.minLinear = true;
+  const std::vector<Texture>& textures = stream.textures;
+  const State& st = stream.state;
 
   const StreamFrame& frame = ts.frames[0];
   Buffers fast(ts.width, ts.height), ref(ts.width, ts.height);

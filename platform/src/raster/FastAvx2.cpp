@@ -2,6 +2,7 @@
 // only, so the build stays portable; it runs only when the CPU reports AVX2.
 // Floating-point contraction stays off: a fused multiply-add would change
 // roundings against the reference kernel.
+#if defined(__x86_64__) || defined(__i386__)
 #pragma GCC optimize("fp-contract=off")
 #pragma GCC push_options
 #pragma GCC target("avx2")
@@ -16,3 +17,4 @@
 #include "raster/FastKernel.inc"
 
 #pragma GCC pop_options
+#endif

@@ -6,6 +6,7 @@
 // the CPU reports those extensions.
 // Floating-point contraction stays off: a fused multiply-add would change
 // roundings against the reference kernel.
+#if defined(__x86_64__) || defined(__i386__)
 #pragma GCC optimize("fp-contract=off")
 #pragma GCC push_options
 #pragma GCC target("avx2,avx512f,avx512vl,avx512bw,avx512dq,avx512vbmi,avx512vnni")
@@ -27,3 +28,4 @@
 #include "raster/FastKernel.inc"
 
 #pragma GCC pop_options
+#endif

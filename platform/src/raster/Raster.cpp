@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -237,33 +238,87 @@ class TriangleSink {
 
 }  // namespace
 
-// The x86 fast kernels exist only in x86 builds; elsewhere (WebAssembly) every
-// triangle takes the reference kernel.
+namespace {
+
 #if defined(__x86_64__) || defined(__i386__)
-#define STANDIN_X86_KERNELS 1
+constexpr const char* kSimd128Name = "sse41";
 #else
-#define STANDIN_X86_KERNELS 0
+constexpr const char* kSimd128Name = "simd128";
 #endif
 
-bool CpuHasAvx2() {
-#if STANDIN_X86_KERNELS
-  static const bool has = __builtin_cpu_supports("avx2") != 0;
-  return has;
+bool CpuRuns(Kernel kernel) {
+#if defined(__x86_64__) || defined(__i386__)
+  switch (kernel) {
+    case Kernel::Simd128:
+      return __builtin_cpu_supports("sse4.1") != 0;
+    case Kernel::Avx2:
+      return __builtin_cpu_supports("avx2") != 0;
+    case Kernel::Avx512:
+      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+             __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq") &&
+             __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vnni");
+    default:
+      return true;
+  }
+#elif defined(__wasm_simd128__)
+  return kernel != Kernel::Avx2 && kernel != Kernel::Avx512;
 #else
-  return false;
+  return kernel == Kernel::Auto || kernel == Kernel::Reference;
 #endif
 }
 
-bool CpuHasAvx512() {
-#if STANDIN_X86_KERNELS
-  static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-                          __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq") &&
-                          __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vnni");
-  return has;
-#else
-  return false;
-#endif
+constexpr Kernel kNamed[] = {Kernel::Auto, Kernel::Reference, Kernel::Simd128, Kernel::Avx2, Kernel::Avx512};
+
+}  // namespace
+
+const char* KernelName(Kernel kernel) {
+  switch (kernel) {
+    case Kernel::Auto:
+      return "auto";
+    case Kernel::Reference:
+      return "reference";
+    case Kernel::Simd128:
+      return kSimd128Name;
+    case Kernel::Avx2:
+      return "avx2";
+    case Kernel::Avx512:
+      return "avx512";
+  }
+  return "?";
 }
+
+bool KernelRuns(Kernel kernel) {
+  static const bool runs[] = {CpuRuns(Kernel::Auto), CpuRuns(Kernel::Reference), CpuRuns(Kernel::Simd128),
+                              CpuRuns(Kernel::Avx2), CpuRuns(Kernel::Avx512)};
+  return runs[static_cast<int>(kernel)];
+}
+
+Kernel BestKernel() {
+  for (Kernel k : {Kernel::Avx512, Kernel::Avx2, Kernel::Simd128}) {
+    if (KernelRuns(k)) return k;
+  }
+  return Kernel::Reference;
+}
+
+Kernel ParseKernel(const char* name, std::FILE* errors) {
+  if (name == nullptr || *name == '\0') return Kernel::Auto;
+  for (Kernel k : kNamed) {
+    if (std::strcmp(name, KernelName(k)) != 0) continue;
+    if (KernelRuns(k)) return k;
+    if (errors != nullptr) {
+      std::fprintf(errors, "DEMO_KERNEL=%s: this CPU cannot run that kernel; drawing with %s\n", name,
+                   KernelName(BestKernel()));
+    }
+    return Kernel::Auto;
+  }
+  if (errors != nullptr) {
+    std::fprintf(errors, "DEMO_KERNEL=%s: unknown kernel (reference, %s, avx2, avx512); drawing with %s\n", name,
+                 kSimd128Name, KernelName(BestKernel()));
+  }
+  return Kernel::Auto;
+}
+
+Kernel KernelFromEnvironment() { return ParseKernel(std::getenv("DEMO_KERNEL"), stderr); }
 
 bool FastSupported(const Target& target, const State& st, const Texture* tex) {
   if (target.format != ColorFormat::RGB565) return false;
@@ -306,24 +361,29 @@ bool PlanDraw(const Target& target, const State& state, const Texture* texture, 
   plan->state = state;
   plan->textured = texture != nullptr;
   if (texture != nullptr) plan->texture = *texture;
-  plan->fast = kernel != Kernel::Reference && CpuHasAvx2() && FastSupported(target, state, texture);
-  plan->wide = kernel == Kernel::Auto && CpuHasAvx512();
+  if (kernel == Kernel::Auto || !KernelRuns(kernel)) kernel = BestKernel();
+  plan->kernel = FastSupported(target, state, texture) ? kernel : Kernel::Reference;
   plan->scissor = Clip{sc.x0, sc.y0, sc.x1 - 1, sc.y1 - 1};
   return true;
 }
 
 void DrawSetup(const DrawPlan& plan, const Setup& setup, const Clip& clip, uint64_t* covered) {
-#if STANDIN_X86_KERNELS
-  if (plan.fast) {
-    if (plan.wide) {
+  switch (plan.kernel) {
+#if defined(__x86_64__) || defined(__i386__)
+    case Kernel::Avx512:
       FastTriangleAvx512(plan.target, plan.state, plan.TexturePtr(), setup, clip, covered);
-    } else {
+      return;
+    case Kernel::Avx2:
       FastTriangleAvx2(plan.target, plan.state, plan.TexturePtr(), setup, clip, covered);
-    }
-  } else
+      return;
 #endif
-  {
-    ReferenceTriangle(plan.target, plan.state, plan.TexturePtr(), setup, clip, covered);
+#if defined(__x86_64__) || defined(__i386__) || defined(__wasm_simd128__)
+    case Kernel::Simd128:
+      FastTriangle128(plan.target, plan.state, plan.TexturePtr(), setup, clip, covered);
+      return;
+#endif
+    default:
+      ReferenceTriangle(plan.target, plan.state, plan.TexturePtr(), setup, clip, covered);
   }
 }
 

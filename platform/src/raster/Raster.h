@@ -42,17 +42,18 @@
 //   dithering.
 //
 // Two kernels draw the same pictures: a plain per-pixel reference that handles
-// every supported state and format, and an AVX2 kernel (with an AVX-512 build
-// that draws sixteen pixels a step) for the states the demo
-// uses (RGB565 target, 16-bit depth, LESSEQUAL, diffuse or texture x diffuse,
-// wrap addressing, RGB565 texture). Both evaluate the same float expressions
-// in the same order, so their pictures are bit-identical.
+// every supported state and format, and a fast vector kernel for the states
+// the demo uses (RGB565 target, 16-bit depth, LESSEQUAL, diffuse or texture x
+// diffuse, wrap addressing, RGB565 texture), built for 128-bit vectors
+// (SSE4.1 or WebAssembly SIMD), AVX2 and AVX-512. All evaluate the same float
+// expressions in the same order, so their pictures are bit-identical.
 #ifndef STANDIN_RASTER_RASTER_H
 #define STANDIN_RASTER_RASTER_H
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 namespace standin::raster {
@@ -147,17 +148,38 @@ struct Vertex {
 };
 static_assert(sizeof(Vertex) == 28, "FVF 0x144 vertex is 28 bytes");
 
-// Auto: the widest fast kernel the CPU runs (AVX-512, else AVX2) where it
-// supports the state, else the reference. Avx2 forces the AVX2 kernel (for
-// tests on AVX-512 machines); Reference forces the plain kernel.
-enum class Kernel { Auto, Avx2, Reference };
+// Which kernel draws. Auto: the widest fast kernel the CPU runs (AVX-512,
+// else AVX2, else the 128-bit one) where it supports the state, else the
+// reference. The others force that kernel where it supports the state (the
+// reference otherwise); a fast kernel the CPU cannot run is never used (Auto
+// takes its place).
+enum class Kernel {
+  Auto,
+  Reference,
+  Simd128,  // SSE4.1 on x86, WebAssembly SIMD in the web build
+  Avx2,
+  Avx512,  // F, VL, BW, DQ, VBMI and VNNI
+};
+
+// The name DEMO_KERNEL gives a kernel: "reference", "sse41" (x86) or
+// "simd128" (WebAssembly), "avx2", "avx512"; "auto" for Auto.
+const char* KernelName(Kernel kernel);
+// True when this CPU (and this build) runs the kernel; always for Auto and Reference.
+bool KernelRuns(Kernel kernel);
+// The kernel Auto draws with: the widest fast one that runs.
+Kernel BestKernel();
+// The kernel named by `name` (DEMO_KERNEL's value; null or empty: Auto). An
+// unknown name, or a kernel this CPU cannot run, writes one line naming it
+// to `errors` (when not null) and gives Auto.
+Kernel ParseKernel(const char* name, std::FILE* errors);
+// ParseKernel of the environment variable DEMO_KERNEL, its line to stderr.
+Kernel KernelFromEnvironment();
 
 struct Stats {
   uint64_t covered = 0;  // pixel centres covered by drawn triangles, before depth testing
 };
 
 // Draws count / 3 triangles (a triangle list). `texture` may be null.
-// With Kernel::Auto the AVX2 kernel draws what it supports when the CPU has AVX2.
 void DrawTriangleList(const Target& target, const State& state, const Texture* texture,
                       const Vertex* vertices, size_t count, Stats* stats = nullptr,
                       Kernel kernel = Kernel::Auto);
@@ -210,8 +232,7 @@ struct DrawPlan {
   State state;
   Texture texture;        // meaningful when `textured`
   bool textured = false;
-  bool fast = false;      // a fast kernel supports the state
-  bool wide = false;      // the AVX-512 build of it
+  Kernel kernel = Kernel::Reference;  // the one that draws: never Auto
   Clip scissor{0, 0, -1, -1};  // viewport within the target, inclusive
   const Texture* TexturePtr() const { return textured ? &texture : nullptr; }
 };
@@ -230,10 +251,10 @@ void DrawSetup(const DrawPlan& plan, const Setup& setup, const Clip& clip, uint6
 // found covered to *covered.
 void ReferenceTriangle(const Target& target, const State& state, const Texture* texture,
                        const Setup& setup, const Clip& clip, uint64_t* covered);
-// Returns false when the AVX2 kernel cannot draw with this state/target/texture.
+// Returns false when the fast kernels cannot draw with this state/target/texture.
 bool FastSupported(const Target& target, const State& state, const Texture* texture);
-bool CpuHasAvx2();
-bool CpuHasAvx512();  // F, VL, BW, DQ, VBMI and VNNI
+void FastTriangle128(const Target& target, const State& state, const Texture* texture,
+                     const Setup& setup, const Clip& clip, uint64_t* covered);
 void FastTriangleAvx2(const Target& target, const State& state, const Texture* texture,
                       const Setup& setup, const Clip& clip, uint64_t* covered);
 void FastTriangleAvx512(const Target& target, const State& state, const Texture* texture,
