@@ -1,8 +1,10 @@
-// The demo's frames are the same pictures whatever the device's thread count:
-// the generator's short piece at several demo times, drawn by the demo's own
-// renderer and player at 1, 2, 3 and 8 threads (DEMO_THREADS).
+// The demo's frames are the same pictures whatever the device's thread count
+// and kernel: the generator's short piece at several demo times, drawn by the
+// demo's own renderer and player at 1, 2, 3 and 8 threads (DEMO_THREADS) and
+// with each kernel (DEMO_KERNEL).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -15,6 +17,8 @@
 #include "DemoContent.h"
 #include "DeviceTestSupport.h"
 #include "MainWindow.h"
+#include "ScopedEnv.h"
+#include "raster/Raster.h"
 
 namespace {
 
@@ -32,52 +36,84 @@ std::vector<uint16_t> BackPixels(LPDIRECTDRAWSURFACE7 surface) {
   return out;
 }
 
+// The frames at `times` as a device made now (with the environment as it is) draws them.
+std::vector<std::vector<uint16_t>> DrawFrames(const std::string& scenePath, const std::vector<uint32_t>& times) {
+  std::vector<std::vector<uint16_t>> frames;
+  HWND window = CreateMainWindow(0, SW_SHOWNORMAL, true, 800, 600);
+  D3DRenderer* renderer = DemoCreateRenderer(window, 800, 600);
+  Scene* scene = DemoImportScene(scenePath.c_str());
+  EXPECT_TRUE(scene->isPlayable());
+  auto* player = new ScenePlayer(renderer, scene);
+  for (uint32_t time : times) {
+    renderer->ClearFrame(0x20, 1.0f);
+    player->Render(time);
+    renderer->Print(0, 0, 0, "%u", time);
+    frames.push_back(BackPixels(renderer->BackSurface));
+    renderer->Present();
+    EXPECT_EQ(frames.back().size(), 800u * 600u);
+  }
+  delete player;
+  delete renderer;
+  delete scene;
+  DestroyWindow(window);
+  return frames;
+}
+
+size_t Differing(const std::vector<uint16_t>& a, const std::vector<uint16_t>& b) {
+  if (a.size() != b.size()) return std::max(a.size(), b.size());
+  size_t differing = 0;
+  for (size_t i = 0; i < a.size(); ++i) differing += a[i] != b[i];
+  return differing;
+}
+
+const std::vector<uint32_t> kTimes = {0, 1700, 4100, 6600, 9900};
+
 class DemoThreads : public devtest::DeviceTest {};
 
 TEST_F(DemoThreads, FramesAreIdenticalAtEveryThreadCount) {
   const std::string folder = devtest::MakeContentFolder(true, false);
   ASSERT_FALSE(folder.empty());
   const std::string scenePath = folder + "/scene.2vef";
-  const uint32_t times[] = {0, 1700, 4100, 6600, 9900};
   std::vector<std::vector<uint16_t>> first;
-  const char* saved = std::getenv("DEMO_THREADS");
-  const std::string savedValue = saved != nullptr ? saved : "";
   for (int threads : {1, 2, 3, 8}) {
-    setenv("DEMO_THREADS", std::to_string(threads).c_str(), 1);
-    HWND window = CreateMainWindow(0, SW_SHOWNORMAL, true, 800, 600);
-    D3DRenderer* renderer = DemoCreateRenderer(window, 800, 600);
-    Scene* scene = DemoImportScene(scenePath.c_str());
-    ASSERT_TRUE(scene->isPlayable());
-    auto* player = new ScenePlayer(renderer, scene);
-    for (size_t i = 0; i < std::size(times); ++i) {
-      renderer->ClearFrame(0x20, 1.0f);
-      player->Render(times[i]);
-      renderer->Print(0, 0, 0, "%u", times[i]);
-      const std::vector<uint16_t> pixels = BackPixels(renderer->BackSurface);
-      renderer->Present();
-      ASSERT_EQ(pixels.size(), 800u * 600u);
-      if (threads == 1) {
-        first.push_back(pixels);
-        continue;
-      }
-      size_t differing = 0;
-      for (size_t p = 0; p < pixels.size(); ++p) differing += pixels[p] != first[i][p];
-      EXPECT_EQ(differing, 0u) << threads << " threads, time " << times[i];
+    ScopedEnv count("DEMO_THREADS", std::to_string(threads));
+    const std::vector<std::vector<uint16_t>> frames = DrawFrames(scenePath, kTimes);
+    if (threads == 1) {
+      first = frames;
+      continue;
     }
-    delete player;
-    delete renderer;
-    delete scene;
-    DestroyWindow(window);
-  }
-  if (saved != nullptr) {
-    setenv("DEMO_THREADS", savedValue.c_str(), 1);
-  } else {
-    unsetenv("DEMO_THREADS");
+    for (size_t i = 0; i < kTimes.size(); ++i) {
+      EXPECT_EQ(Differing(frames[i], first[i]), 0u) << threads << " threads, time " << kTimes[i];
+    }
   }
   // The frames are real pictures: more than the clear colour.
   size_t drawn = 0;
   for (uint16_t p : first[2]) drawn += p != first[2][400 * 800];
   EXPECT_GT(drawn, 1000u);
+  devtest::RemoveFolder(folder);
+}
+
+// Every kernel DEMO_KERNEL can force on this CPU draws the reference kernel's
+// frames; an unknown name draws with the default.
+TEST_F(DemoThreads, ForcedKernelsDrawTheSame) {
+  using standin::raster::Kernel;
+  const std::string folder = devtest::MakeContentFolder(true, false);
+  ASSERT_FALSE(folder.empty());
+  const std::string scenePath = folder + "/scene.2vef";
+  ScopedEnv count("DEMO_THREADS", "1");
+  std::vector<std::vector<uint16_t>> reference;
+  {
+    ScopedEnv kernel("DEMO_KERNEL", "reference");
+    reference = DrawFrames(scenePath, kTimes);
+  }
+  for (Kernel k : {Kernel::Simd128, Kernel::Avx2, Kernel::Avx512, Kernel::Auto}) {
+    if (!standin::raster::KernelRuns(k)) continue;
+    ScopedEnv kernel("DEMO_KERNEL", k == Kernel::Auto ? "no-such-kernel" : standin::raster::KernelName(k));
+    const std::vector<std::vector<uint16_t>> frames = DrawFrames(scenePath, kTimes);
+    for (size_t i = 0; i < kTimes.size(); ++i) {
+      EXPECT_EQ(Differing(frames[i], reference[i]), 0u) << standin::raster::KernelName(k) << ", time " << kTimes[i];
+    }
+  }
   devtest::RemoveFolder(folder);
 }
 

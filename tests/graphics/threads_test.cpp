@@ -1,51 +1,46 @@
-// The device draws the same pictures whatever its thread count: each recorded
-// stream's first frame (kept in the repository) at 1, 2, 3 and 8 threads.
+// The device draws the same pictures whatever its thread count and kernel:
+// each recorded stream's first frame (kept in the repository) at 1, 2, 3 and
+// 8 threads, and with each kernel DEMO_KERNEL can force on this CPU.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "CountingNew.h"  // this test program counts every operator new
+#include "ScopedEnv.h"
 #include "StreamReplay.h"
 #include "raster/TileQueue.h"
 
 namespace {
 
-// DEMO_THREADS for the devices made in a scope, restored after it.
-class ThreadCount {
- public:
-  explicit ThreadCount(int n) {
-    if (const char* v = std::getenv("DEMO_THREADS")) saved_ = v, had_ = true;
-    setenv("DEMO_THREADS", std::to_string(n).c_str(), 1);
-  }
-  ~ThreadCount() {
-    if (had_) {
-      setenv("DEMO_THREADS", saved_.c_str(), 1);
-    } else {
-      unsetenv("DEMO_THREADS");
-    }
-  }
-
- private:
-  std::string saved_;
-  bool had_ = false;
-};
-
 class StreamThreads : public ::testing::TestWithParam<const char*> {};
+
+// The stream's first frame as the device draws it with the environment as it is.
+std::vector<uint16_t> FirstFrame(const std::string& path) {
+  stream_replay::Replay replay;
+  std::string error;
+  EXPECT_TRUE(replay.Open(path, &error)) << error;
+  // Twice: the second frame reuses the queue's memory and must not see the first's commands.
+  replay.DrawFrame(0);
+  replay.DrawFrame(0);
+  return replay.Pixels();
+}
+
+size_t Differing(const std::vector<uint16_t>& a, const std::vector<uint16_t>& b) {
+  if (a.size() != b.size()) return std::max(a.size(), b.size());
+  size_t differing = 0;
+  for (size_t i = 0; i < a.size(); ++i) differing += a[i] != b[i];
+  return differing;
+}
 
 TEST_P(StreamThreads, PicturesAreIdenticalAtEveryThreadCount) {
   const std::string path = std::string(DEMO_SOURCE_DIR) + "/tests/data/streams/" + GetParam();
   std::vector<uint16_t> first;
   for (int threads : {1, 2, 3, 8}) {
-    ThreadCount count(threads);
-    stream_replay::Replay replay;
-    std::string error;
-    ASSERT_TRUE(replay.Open(path, &error)) << error;
-    // Twice: the second frame reuses the queue's memory and must not see the first's commands.
-    replay.DrawFrame(0);
-    replay.DrawFrame(0);
-    const std::vector<uint16_t> pixels = replay.Pixels();
+    ScopedEnv count("DEMO_THREADS", std::to_string(threads));
+    const std::vector<uint16_t> pixels = FirstFrame(path);
     ASSERT_FALSE(pixels.empty());
     if (first.empty()) {
       first = pixels;
@@ -54,9 +49,29 @@ TEST_P(StreamThreads, PicturesAreIdenticalAtEveryThreadCount) {
       EXPECT_GT(lit, pixels.size() / 2);  // a real picture, not an empty one
       continue;
     }
-    size_t differing = 0;
-    for (size_t i = 0; i < pixels.size(); ++i) differing += pixels[i] != first[i];
-    EXPECT_EQ(differing, 0u) << threads << " threads";
+    EXPECT_EQ(Differing(pixels, first), 0u) << threads << " threads";
+  }
+}
+
+// Every kernel DEMO_KERNEL can force here draws the reference kernel's
+// pixels, with one thread and with two.
+TEST_P(StreamThreads, ForcedKernelsDrawTheSame) {
+  using standin::raster::Kernel;
+  const std::string path = std::string(DEMO_SOURCE_DIR) + "/tests/data/streams/" + GetParam();
+  for (int threads : {1, 2}) {
+    ScopedEnv count("DEMO_THREADS", std::to_string(threads));
+    std::vector<uint16_t> reference;
+    {
+      ScopedEnv kernel("DEMO_KERNEL", "reference");
+      reference = FirstFrame(path);
+    }
+    ASSERT_FALSE(reference.empty());
+    for (Kernel k : {Kernel::Simd128, Kernel::Avx2, Kernel::Avx512}) {
+      if (!standin::raster::KernelRuns(k)) continue;
+      ScopedEnv kernel("DEMO_KERNEL", standin::raster::KernelName(k));
+      EXPECT_EQ(Differing(FirstFrame(path), reference), 0u) << standin::raster::KernelName(k) << ", " << threads
+                                                            << " threads";
+    }
   }
 }
 
@@ -64,7 +79,7 @@ TEST_P(StreamThreads, PicturesAreIdenticalAtEveryThreadCount) {
 TEST_P(StreamThreads, ASecondFrameAllocatesNothing) {
   const std::string path = std::string(DEMO_SOURCE_DIR) + "/tests/data/streams/" + GetParam();
   for (int threads : {1, 3}) {
-    ThreadCount count(threads);
+    ScopedEnv count("DEMO_THREADS", std::to_string(threads));
     stream_replay::Replay replay;
     std::string error;
     ASSERT_TRUE(replay.Open(path, &error)) << error;

@@ -29,11 +29,13 @@ bool KnownDevice(REFCLSID guid) {
 // queues its clears and triangles and draws them tile by tile on a pool of
 // threads (raster/TileQueue.h); the DirectDraw object has the queue finished
 // before anything reads or changes surface memory. With one thread it draws
-// each call at once.
+// each call at once. DEMO_KERNEL, read when the device is made, forces a
+// kernel (raster::KernelFromEnvironment).
 class Device final : public IDirect3DDevice7, public PendingDrawing {
  public:
   Device(IDirect3D7* d3d, DirectDraw* dd, Surface* target)
-      : d3d_(d3d), dd_(dd), target_(target), threads_(raster::ThreadCountFromEnvironment()) {
+      : d3d_(d3d), dd_(dd), target_(target), threads_(raster::ThreadCountFromEnvironment()),
+        kernel_(raster::KernelFromEnvironment()) {
     d3d_->AddRef();
     target_->AddRef();
     if (threads_ > 1) dd_->AddPending(this);
@@ -327,9 +329,9 @@ class Device final : public IDirect3DDevice7, public PendingDrawing {
       texture = &tex;
     }
     if (Queue() != nullptr) {
-      queue_->Draw(t, st, texture, list, listCount);
+      queue_->Draw(t, st, texture, list, listCount, kernel_);
     } else {
-      raster::DrawTriangleList(t, st, texture, list, listCount, nullptr, raster::Kernel::Auto);
+      raster::DrawTriangleList(t, st, texture, list, listCount, nullptr, kernel_);
     }
     target_->Touch();
     if (zb != nullptr) zb->Touch();
@@ -430,6 +432,7 @@ class Device final : public IDirect3DDevice7, public PendingDrawing {
   DirectDraw* dd_;  // outlives the device: d3d_ holds a reference to it
   Surface* target_;
   const int threads_;
+  const raster::Kernel kernel_;  // DEMO_KERNEL's choice
   std::unique_ptr<raster::TileQueue> queue_;
   Surface* textures_[kMaxStages] = {};
   DWORD rs_[kMaxRenderState] = {};

@@ -50,11 +50,11 @@ void TileQueue::CloseChunk() {
 }
 
 void TileQueue::Draw(const Target& target, const State& state, const Texture* texture,
-                     const Vertex* vertices, size_t count) {
+                     const Vertex* vertices, size_t count, Kernel kernel) {
   count -= count % 3;
   if (count == 0) return;
   DrawPlan plan;
-  if (!PlanDraw(target, state, texture, Kernel::Auto, &plan)) return;
+  if (!PlanDraw(target, state, texture, kernel, &plan)) return;
   bool planned = false;
   // Triangles are set up independently of each other, so a call may be cut
   // anywhere between triangles: at chunk ends and when the queue is full.

@@ -56,9 +56,9 @@ class TileQueue {
   int Threads() const { return threads_; }
   bool Empty() const { return segments_.empty(); }
 
-  // As DrawTriangleList (Kernel::Auto); the vertices are copied before it returns.
+  // As DrawTriangleList; the vertices are copied before it returns.
   void Draw(const Target& target, const State& state, const Texture* texture,
-            const Vertex* vertices, size_t count);
+            const Vertex* vertices, size_t count, Kernel kernel = Kernel::Auto);
   // As FillColor and/or FillDepth on [x0, x1) x [y0, y1).
   void Clear(const Target& target, int x0, int y0, int x1, int y1, bool color, uint32_t argb,
              bool depth, float z);
