@@ -15,6 +15,7 @@ packages=(
   xvfb xauth xdotool x11-utils imagemagick
   g++-mingw-w64-x86-64
   clang libclang-rt-14-dev
+  emscripten nodejs
 )
 if [ "${1:-}" = --web ]; then
   packages+=(emscripten chromium python3-websocket)
