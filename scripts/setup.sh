@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build, the demo and the tests need, from Debian packages.
 # Idempotent: installs only what is missing. Run as root (or with sudo available).
-# scripts/setup.sh --web also installs the web build's toolchain (emscripten)
-# and the browser its test drives (headless Chromium over python3-websocket).
+# scripts/setup.sh --web also installs the web build's toolchain (emscripten,
+# Node.js for its tests) and the browser its test drives (headless Chromium
+# over python3-websocket).
 set -euo pipefail
 
 packages=(
@@ -15,10 +16,9 @@ packages=(
   xvfb xauth xdotool x11-utils imagemagick
   g++-mingw-w64-x86-64
   clang libclang-rt-14-dev
-  emscripten nodejs
 )
 if [ "${1:-}" = --web ]; then
-  packages+=(emscripten chromium python3-websocket)
+  packages+=(emscripten nodejs chromium python3-websocket)
 fi
 
 missing=()

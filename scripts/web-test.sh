@@ -9,7 +9,9 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh --web
 export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}  # emcc's optimizer needs Debian's acorn
 cmake --preset default >/dev/null
-cmake --build --preset default --target demo demogen democapture
+cmake --build --preset default --target demo demogen democapture raster_identity
+# The 128-bit kernel in WebAssembly SIMD under Node.js draws the native build's bits.
+scripts/wasm-kernel-test.sh build/tests/raster_identity
 content=build/content
 if [ ! -f "$content/scene.2vef" ] || [ ! -f "$content/Sound.mp3" ]; then
   build/tools/demogen/demogen "$content"
