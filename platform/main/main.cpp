@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +22,7 @@
 #include "standin/debuglog.h"
 #include "standin/desktop.h"
 #include "standin/graphics.h"
+#include "standin/resolution.h"
 
 namespace {
 
@@ -35,6 +37,7 @@ struct Options {
   std::string folder;            // the content folder; empty: the working directory
   std::string commandLine;       // WinMain's: the words after the folder and "--"
   standin::SdlHostOptions host;
+  standin::RenderSize render;     // --render and --ssaa
   std::string logFile;            // the debug log goes here when set
   bool text = true;               // false: the demo's own text is not drawn
   bool verbose = false;           // debug log and library messages on stderr
@@ -55,6 +58,11 @@ void PrintHelp(const char* program) {
       "  --scale MODE      how the 800 x 600 picture fills the screen or window:\n"
       "                    fit (largest size with the aspect kept, the default),\n"
       "                    integer (largest whole multiple that fits), stretch\n"
+      "  --render SIZE     draw the picture at SIZE while the demo keeps its 800 x\n"
+      "                    600 mode: native (the size the screen or window shows\n"
+      "                    it at) or WxH, e.g. 1600x1200 (default: 800x600)\n"
+      "  --ssaa N          supersampling, 1 to 4 (default 1): draw N x N times\n"
+      "                    the pixels and average each N x N block in linear light\n"
       "  --no-text         hide the text the demo draws (its time counter and\n"
       "                    captions)\n"
       "  --log FILE        write the demo's debug log to FILE\n"
@@ -67,12 +75,25 @@ void PrintHelp(const char* program) {
       "Keys:\n"
       "  Escape            end the demo\n"
       "  Alt+Enter         switch between fullscreen and a window\n"
-      "  F12               save the picture as a PNG in the pictures folder\n"
+      "  F12               save the picture as a PNG in the pictures folder, at\n"
+      "                    the size it is drawn at (--render)\n"
       "                    (XDG_PICTURES_DIR, else the working directory)\n"
       "\n"
       "Exit status: 0 when the demo ran to its end or was ended; 2 for a wrong\n"
       "command line or when the scene or the music cannot be used.\n",
       program);
+}
+
+// "WIDTHxHEIGHT", each a whole number from 1 to kMaxDrawnSide.
+bool ParseSize(const std::string& text, int* width, int* height) {
+  const size_t x = text.find('x');
+  if (x == std::string::npos) return false;
+  auto number = [](const std::string& digits, int* out) {
+    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+    *out = std::stoi(digits);
+    return *out >= 1 && *out <= standin::kMaxDrawnSide;
+  };
+  return number(text.substr(0, x), width) && number(text.substr(x + 1), height);
 }
 
 // Parses argv into `options`. On a wrong command line returns the problem in
@@ -108,6 +129,19 @@ bool Parse(int argc, char** argv, Options* options, std::string* problem) {
       } else {
         args.Fail("--scale takes fit, integer or stretch, not '" + value + "'");
       }
+    } else if (args.Is("--render") && args.Value(&value)) {
+      if (value == "native") {
+        options->render.native = true;
+      } else if (!ParseSize(value, &options->render.width, &options->render.height)) {
+        args.Fail("--render takes native or WIDTHxHEIGHT (1 to " + std::to_string(standin::kMaxDrawnSide) +
+                  " each), not '" + value + "'");
+      }
+    } else if (args.Is("--ssaa") && args.Value(&value)) {
+      if (value.size() != 1 || value[0] < '1' || value[0] > '4') {
+        args.Fail("--ssaa takes a number from 1 to 4, not '" + value + "'");
+      } else {
+        options->render.ssaa = value[0] - '0';
+      }
     } else if (args.Is("--log") && args.Value(&value)) {
       if (value.empty()) args.Fail("--log needs a file name");
       options->logFile = value;
@@ -122,6 +156,12 @@ bool Parse(int argc, char** argv, Options* options, std::string* problem) {
     } else if (!args.Failed()) {
       args.Unknown();
     }
+  }
+  const standin::RenderSize& r = options->render;
+  if (!args.Failed() && !r.native &&
+      (std::max(r.width, 800) * r.ssaa > standin::kMaxDrawnSide || std::max(r.height, 600) * r.ssaa > standin::kMaxDrawnSide)) {
+    args.Fail("--render with --ssaa " + std::to_string(r.ssaa) + " draws more than " +
+              std::to_string(standin::kMaxDrawnSide) + " pixels a side");
   }
   *problem = args.Problem();
   return !args.Failed();
@@ -165,6 +205,7 @@ int main(int argc, char** argv) {
   standin::ShowLibraryMessages(options.verbose);
 
   standin::SetTextShown(options.text);
+  standin::SetRenderSize(options.render);
 
   standin::InstallSdlHost(options.host);
   int code = WinMain(kInstance, nullptr, &options.commandLine[0], SW_SHOWNORMAL);

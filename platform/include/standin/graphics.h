@@ -12,14 +12,6 @@ namespace standin {
 // IDirectDraw7::RestoreAllSurfaces).
 void LoseAllSurfaces();
 
-// Draws TextOutA's text `scaleX` x `scaleY` times larger (positions included),
-// nearest neighbour: device pixel (X, Y) shows text pixel
-// (floor((X + 0.5) / scaleX), floor((Y + 0.5) / scaleY)). For a picture drawn
-// larger than the program's own mode (offline capture); the System font is a
-// one-size bitmap font, and this keeps its exact shapes. Default 1 x 1; a scale
-// of 0 or below means 1.
-void SetTextScale(double scaleX, double scaleY);
-
 // Whether TextOutA draws (default: yes). Hidden, every call still succeeds
 // and draws nothing: a host option for showing the picture without the
 // program's own text.

@@ -46,6 +46,14 @@ class Host {
   // may be null), or the client area of `window` after a windowed blit.
   // `waitForVerticalBlank` asks to pace presentation at the display's refresh.
   virtual void Present(HWND window, const Picture& picture, bool waitForVerticalBlank) = 0;
+
+  // The size, in pixels of the screen or window, at which a picture of
+  // width x height would be shown now (a forced resolution's "native"); false
+  // when the host does not know (the headless host).
+  virtual bool ShownSize(int width, int height, int* shownWidth, int* shownHeight) {
+    (void)width, (void)height, (void)shownWidth, (void)shownHeight;
+    return false;
+  }
 };
 
 // The host in use; the headless host unless SetHost installed another.

@@ -25,6 +25,11 @@ bool KnownDevice(REFCLSID guid) {
          guid == IID_IDirect3DTnLHalDevice || guid == IID_IDirect3DRefDevice;
 }
 
+// With a forced resolution (standin/resolution.h) the program's positions and
+// rectangles stay in its own pixels: the device maps pre-transformed x and y,
+// the viewport and Clear's rectangles to the render target's drawn pixels
+// (the target's DrawnSize); z, rhw, colours and texture coordinates are as given.
+//
 // With more than one thread (DEMO_THREADS, default every core) the device
 // queues its clears and triangles and draws them tile by tile on a pool of
 // threads (raster/TileQueue.h); the DirectDraw object has the queue finished
@@ -177,13 +182,16 @@ class Device final : public IDirect3DDevice7, public PendingDrawing {
       // Rectangles are clipped to the viewport.
       const int x0 = std::max<LONG>(r.x1, whole.x1), y0 = std::max<LONG>(r.y1, whole.y1);
       const int x1 = std::min<LONG>(r.x2, whole.x2), y1 = std::min<LONG>(r.y2, whole.y2);
+      if (x0 >= x1 || y0 >= y1) continue;
+      const DrawnSize& d = target_->Drawn();
+      const int dx0 = d.x.Edge(x0), dy0 = d.y.Edge(y0), dx1 = d.x.Edge(x1), dy1 = d.y.Edge(y1);
       if (Queue() != nullptr) {
-        queue_->Clear(t, x0, y0, x1, y1, (flags & D3DCLEAR_TARGET) != 0, color,
+        queue_->Clear(t, dx0, dy0, dx1, dy1, (flags & D3DCLEAR_TARGET) != 0, color,
                       (flags & D3DCLEAR_ZBUFFER) != 0, z);
         continue;
       }
-      if (flags & D3DCLEAR_TARGET) raster::FillColor(t, x0, y0, x1, y1, color);
-      if (flags & D3DCLEAR_ZBUFFER) raster::FillDepth(t, x0, y0, x1, y1, z);
+      if (flags & D3DCLEAR_TARGET) raster::FillColor(t, dx0, dy0, dx1, dy1, color);
+      if (flags & D3DCLEAR_ZBUFFER) raster::FillDepth(t, dx0, dy0, dx1, dy1, z);
     }
     target_->Touch();
     if (zb != nullptr) zb->Touch();
@@ -319,6 +327,15 @@ class Device final : public IDirect3DDevice7, public PendingDrawing {
       list = scratch_.data();
       listCount = scratch_.size();
     }
+    const DrawnSize& drawn = target_->Drawn();
+    if (drawn.Forced()) {
+      if (list != scratch_.data()) scratch_.assign(list, list + listCount);
+      for (raster::Vertex& v : scratch_) {
+        v.x = drawn.x.Position(v.x);
+        v.y = drawn.y.Position(v.y);
+      }
+      list = scratch_.data();
+    }
 
     const raster::Target t = MakeTarget();
     const raster::State st = MakeState(zb != nullptr);
@@ -388,10 +405,11 @@ class Device final : public IDirect3DDevice7, public PendingDrawing {
     st.minLinear = tss_[0][D3DTSS_MINFILTER] != D3DTFN_POINT;
     st.addressU = ToAddress(tss_[0][D3DTSS_ADDRESSU]);
     st.addressV = ToAddress(tss_[0][D3DTSS_ADDRESSV]);
-    st.viewX = static_cast<int>(viewport_.dwX);
-    st.viewY = static_cast<int>(viewport_.dwY);
-    st.viewWidth = static_cast<int>(viewport_.dwWidth);
-    st.viewHeight = static_cast<int>(viewport_.dwHeight);
+    const DrawnSize& d = target_->Drawn();
+    st.viewX = d.x.Edge(viewport_.dwX);
+    st.viewY = d.y.Edge(viewport_.dwY);
+    st.viewWidth = d.x.Edge(int64_t{viewport_.dwX} + viewport_.dwWidth) - st.viewX;
+    st.viewHeight = d.y.Edge(int64_t{viewport_.dwY} + viewport_.dwHeight) - st.viewY;
     return st;
   }
 

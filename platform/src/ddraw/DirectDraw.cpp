@@ -4,6 +4,7 @@
 #include <d3d.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "standin/faults.h"
@@ -196,6 +197,47 @@ void DirectDraw::ScreenMode(int* width, int* height, int* bits) const {
   }
 }
 
+DrawnSize DirectDraw::DecideForced() const {
+  const RenderSize asked = CurrentRenderSize();
+  int w = modeWidth_, h = modeHeight_;
+  int shownW = 0, shownH = 0;
+  if (asked.native && CurrentHost().ShownSize(modeWidth_, modeHeight_, &shownW, &shownH)) {
+    w = shownW;
+    h = shownH;
+  } else if (!asked.native && asked.width > 0 && asked.height > 0) {
+    w = asked.width;
+    h = asked.height;
+  }
+  if (w < 1 || h < 1 || w > kMaxDrawnSide || h > kMaxDrawnSide) w = modeWidth_, h = modeHeight_;
+  // The box filter reads RGB565: a 32-bit mode is drawn without supersampling.
+  int ssaa = modeBits_ == 16 ? asked.ssaa : 1;
+  while (ssaa > 1 && (w * ssaa > kMaxDrawnSide || h * ssaa > kMaxDrawnSide)) --ssaa;
+  if (ssaa < asked.ssaa && modeBits_ == 16) {
+    std::fprintf(stderr, "render: %d x %d with supersampling %d exceeds %d pixels a side; using %d\n", w, h,
+                 asked.ssaa, kMaxDrawnSide, ssaa);
+  }
+  DrawnSize d;
+  d.x = AxisScale{modeWidth_, w * ssaa};
+  d.y = AxisScale{modeHeight_, h * ssaa};
+  d.ssaa = ssaa;
+  return d;
+}
+
+DrawnSize DirectDraw::DrawnSizeFor(DWORD caps, int width, int height) {
+  DrawnSize own;
+  own.x = AxisScale{width, width};
+  own.y = AxisScale{height, height};
+  // Only an exclusive mode's screen is forced; a windowed program draws at its own size.
+  if (!Exclusive() || modeWidth_ == 0 || width != modeWidth_ || height != modeHeight_) return own;
+  if (caps & DDSCAPS_PRIMARYSURFACE) {
+    forced_ = DecideForced();
+    return forced_;
+  }
+  const bool screenLike = (caps & (DDSCAPS_ZBUFFER | DDSCAPS_3DDEVICE)) != 0 && !(caps & DDSCAPS_TEXTURE);
+  const bool forcedMode = forced_.x.mode == width && forced_.y.mode == height;
+  return screenLike && forcedMode ? forced_ : own;
+}
+
 HRESULT DirectDraw::SetCooperativeLevel(HWND window, DWORD flags) {
   STANDIN_FAULT("IDirectDraw7::SetCooperativeLevel");
   const bool exclusive = (flags & DDSCL_EXCLUSIVE) != 0;
@@ -223,6 +265,7 @@ HRESULT DirectDraw::SetDisplayMode(DWORD width, DWORD height, DWORD bits, DWORD 
   modeWidth_ = static_cast<int>(width);
   modeHeight_ = static_cast<int>(height);
   modeBits_ = static_cast<int>(bits);
+  forced_ = DrawnSize();
   CurrentHost().SetDisplayMode(modeWidth_, modeHeight_, modeBits_);
   return DD_OK;
 }
@@ -231,6 +274,7 @@ HRESULT DirectDraw::RestoreDisplayMode() {
   STANDIN_FAULT("IDirectDraw7::RestoreDisplayMode");
   if (modeWidth_ != 0) {
     modeWidth_ = modeHeight_ = modeBits_ = 0;
+    forced_ = DrawnSize();
     CurrentHost().SetDisplayMode(0, 0, 0);
   }
   return DD_OK;
@@ -310,7 +354,8 @@ HRESULT DirectDraw::CreateSurface(LPDDSURFACEDESC2 desc, LPDIRECTDRAWSURFACE7* o
     }
   }
 
-  Surface* s = new Surface(this, *desc, width, height, format);
+  const DrawnSize drawn = DrawnSizeFor(caps, width, height);
+  Surface* s = new Surface(this, *desc, width, height, format, &drawn);
   if (backBuffers > 0) s->BuildFlipChain(static_cast<int>(backBuffers), *desc);
   *out = s;
   return DD_OK;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "raster/Raster.h"
+#include "standin/resolution.h"
 
 namespace standin {
 
@@ -37,6 +38,15 @@ class PendingDrawing {
   ~PendingDrawing() = default;
 };
 
+// How a surface is drawn when the screen has a forced resolution
+// (standin/resolution.h): per axis the program's size and the drawn size, and
+// the samples per shown pixel along each axis.
+struct DrawnSize {
+  AxisScale x, y;
+  int ssaa = 1;  // 1..4; the shown picture is drawn / ssaa
+  bool Forced() const { return !x.Unscaled() || !y.Unscaled() || ssaa > 1; }
+};
+
 // A surface's pixel memory; flips swap these between the surfaces of a chain.
 struct SurfaceMemory {
   std::vector<uint8_t> bytes;  // pitch * height, plus spare bytes after the last row
@@ -45,8 +55,10 @@ struct SurfaceMemory {
 
 class Surface final : public IDirectDrawSurface7 {
  public:
+  // `drawn` gives the memory's size when the surface is forced; by default it
+  // is width x height.
   Surface(DirectDraw* owner, const DDSURFACEDESC2& desc, int width, int height,
-          const DDPIXELFORMAT& format);
+          const DDPIXELFORMAT& format, const DrawnSize* drawn = nullptr);
 
   // IUnknown
   HRESULT QueryInterface(REFIID riid, LPVOID* object) override;
@@ -72,9 +84,11 @@ class Surface final : public IDirectDrawSurface7 {
   HRESULT SetClipper(LPDIRECTDRAWCLIPPER clipper) override;
   HRESULT Unlock(LPRECT rect) override;
 
-  // For the stand-in.
+  // For the stand-in. Width and Height are the program's; the memory (Pixels,
+  // Pitch, ColorTarget) holds Drawn() pixels.
   int Width() const { return width_; }
   int Height() const { return height_; }
+  const DrawnSize& Drawn() const { return drawn_; }
   DWORD Caps() const { return caps_.dwCaps; }
   const DDPIXELFORMAT& Format() const { return format_; }
   bool IsZBuffer() const { return (caps_.dwCaps & DDSCAPS_ZBUFFER) != 0; }
@@ -110,10 +124,17 @@ class Surface final : public IDirectDrawSurface7 {
   bool ClipperRect(RECT* rect) const;
   // As ClipperRect, for a primary surface shown in a window (not a flip chain).
   bool WindowArea(RECT* client) const;
+  // A rectangle of the program's pixels as drawn pixels.
+  RECT ToDrawn(const RECT& r) const;
+  // Bytes from row to row as the program sees them.
+  int ModePitch() const;
+  // The drawn pixels of forced surface's Lock view that the program changed.
+  void WriteBackLockView();
 
   ULONG refs_ = 1;
   DirectDraw* owner_;
   int width_, height_;
+  DrawnSize drawn_;
   DDSCAPS2 caps_;
   DDPIXELFORMAT format_;
   std::unique_ptr<SurfaceMemory> memory_;
@@ -126,6 +147,9 @@ class Surface final : public IDirectDrawSurface7 {
   std::vector<Surface*> chain_;     // on a front surface: its back buffers, one reference each
   Surface* front_ = nullptr;        // on a back buffer: the chain's front, while it lives
   std::vector<uint8_t> windowPicture_;  // windowed primary: the client area's picture
+  std::vector<uint32_t> shown_;     // forced with ssaa: the averaged picture, XRGB8888
+  std::vector<uint8_t> lockView_;   // forced, while locked: the program's view (ModePitch rows)
+  std::vector<uint8_t> lockBefore_; // ... and the view as it was handed out
   std::vector<uint16_t> padded_;    // texture copy for the fast rasterizer
   uint64_t paddedVersion_ = ~uint64_t{0};
 
@@ -170,6 +194,9 @@ class DirectDraw final : public IDirectDraw7 {
   void ScreenMode(int* width, int* height, int* bitsPerPixel) const;
   void Register(Surface* s) { surfaces_.push_back(s); }
   void Unregister(Surface* s);
+  // The drawn size of a new surface of width x height with `caps`: forced for
+  // the screen surfaces of an exclusive mode (standin/resolution.h).
+  DrawnSize DrawnSizeFor(DWORD caps, int width, int height);
   // Devices with a drawing queue register here while they live.
   void AddPending(PendingDrawing* p) { pending_.push_back(p); }
   void RemovePending(PendingDrawing* p);
@@ -184,6 +211,9 @@ class DirectDraw final : public IDirectDraw7 {
   DWORD coopFlags_ = 0;
   HWND window_ = nullptr;
   int modeWidth_ = 0, modeHeight_ = 0, modeBits_ = 0;  // 0: desktop mode
+  DrawnSize forced_;  // the mode's screen surfaces, fixed when its primary surface is made
+  // forced_ for a primary surface made now.
+  DrawnSize DecideForced() const;
   std::vector<Surface*> surfaces_;  // every live surface made here
   std::vector<PendingDrawing*> pending_;
   IDirect3D7* direct3D_ = nullptr;  // its Direct3D 7 interface, made on first request

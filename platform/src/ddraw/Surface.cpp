@@ -72,15 +72,21 @@ uint32_t ConvertPixel(uint32_t v, int fromBpp, int toBpp) {
 }  // namespace
 
 Surface::Surface(DirectDraw* owner, const DDSURFACEDESC2& desc, int width, int height,
-                 const DDPIXELFORMAT& format)
+                 const DDPIXELFORMAT& format, const DrawnSize* drawn)
     : owner_(owner), width_(width), height_(height), caps_(desc.ddsCaps), format_(format),
       memory_(new SurfaceMemory) {
+  if (drawn != nullptr) {
+    drawn_ = *drawn;
+  } else {
+    drawn_.x = AxisScale{width, width};
+    drawn_.y = AxisScale{height, height};
+  }
   if (!(caps_.dwCaps & DDSCAPS_VIDEOMEMORY)) caps_.dwCaps |= DDSCAPS_SYSTEMMEMORY;
   if (caps_.dwCaps & DDSCAPS_VIDEOMEMORY) caps_.dwCaps |= DDSCAPS_LOCALVIDMEM;
   if (caps_.dwCaps & DDSCAPS_PRIMARYSURFACE) caps_.dwCaps |= DDSCAPS_VISIBLE;
   const int bpp = BytesPerPixel(format_);
-  memory_->pitch = (width_ * bpp + 7) & ~7;
-  memory_->bytes.assign(static_cast<size_t>(memory_->pitch) * height_ + kSpareBytes, 0);
+  memory_->pitch = (drawn_.x.drawn * bpp + 7) & ~7;
+  memory_->bytes.assign(static_cast<size_t>(memory_->pitch) * drawn_.y.drawn + kSpareBytes, 0);
   if (owner_ != nullptr) owner_->Register(this);
   RegisterSurface(this);
 }
@@ -107,7 +113,7 @@ void Surface::BuildFlipChain(int backBuffers, const DDSURFACEDESC2& desc) {
     DDSURFACEDESC2 d = desc;
     d.ddsCaps.dwCaps &= ~(DDSCAPS_PRIMARYSURFACE | DDSCAPS_FRONTBUFFER | DDSCAPS_VISIBLE);
     if (i == 0) d.ddsCaps.dwCaps |= DDSCAPS_BACKBUFFER;
-    Surface* back = new Surface(owner_, d, width_, height_, format_);
+    Surface* back = new Surface(owner_, d, width_, height_, format_, &drawn_);
     back->front_ = this;
     chain_.push_back(back);  // the chain's reference
   }
@@ -173,7 +179,8 @@ HRESULT Surface::AddAttachedSurface(LPDIRECTDRAWSURFACE7 surface) {
   }
   // Only a z-buffer attaches, one per surface, at least as large as the surface.
   if (s == this || !s->IsZBuffer() || IsZBuffer() || AttachedZBuffer() != nullptr ||
-      s->width_ < width_ || s->height_ < height_) {
+      s->width_ < width_ || s->height_ < height_ || s->drawn_.x.drawn < drawn_.x.drawn ||
+      s->drawn_.y.drawn < drawn_.y.drawn) {
     return DDERR_CANNOTATTACHSURFACE;
   }
   s->AddRef();
@@ -253,10 +260,21 @@ void Surface::Present(bool waitForVerticalBlank) {
     CurrentHost().Present(clipper_->Window(), picture, waitForVerticalBlank);
     return;
   }
-  picture.width = width_;
-  picture.height = height_;
+  picture.width = drawn_.x.drawn;
+  picture.height = drawn_.y.drawn;
   picture.pitch = Pitch();
   picture.pixels = Pixels();
+  if (drawn_.ssaa > 1) {
+    // Supersampled: the shown picture is each ssaa x ssaa block's mean.
+    picture.width /= drawn_.ssaa;
+    picture.height /= drawn_.ssaa;
+    shown_.resize(static_cast<size_t>(picture.width) * picture.height);
+    BoxFilter565(reinterpret_cast<const uint16_t*>(Pixels()), drawn_.x.drawn, drawn_.y.drawn, Pitch(),
+                 drawn_.ssaa, shown_.data(), picture.width);
+    picture.format = PixelFormat::XRGB8888;
+    picture.pitch = picture.width * 4;
+    picture.pixels = shown_.data();
+  }
   CurrentHost().Present(nullptr, picture, waitForVerticalBlank);
 }
 
@@ -289,6 +307,9 @@ HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT source
   RECT area;
   const bool any = Intersect(dest, clip, &area);
   const int bpp = BytesPerPixel(format_);
+  // From here on in drawn pixels (the same unless the surface is forced).
+  const RECT destDrawn = ToDrawn(dest), areaDrawn = ToDrawn(area);
+  const int drawnWidth = drawn_.x.drawn, drawnHeight = drawn_.y.drawn;
 
   // A windowed primary also keeps the picture of the window's client area, so
   // the part of a window beyond the stand-in's desktop still shows.
@@ -300,7 +321,7 @@ HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT source
     if (windowPicture_.size() != bytes) windowPicture_.assign(bytes, 0);
   }
   auto put = [&](LONG x, LONG y, uint32_t value) {
-    if (x >= 0 && y >= 0 && x < width_ && y < height_) {
+    if (x >= 0 && y >= 0 && x < drawnWidth && y < drawnHeight) {
       WritePixel(Pixels() + static_cast<ptrdiff_t>(y) * Pitch() + x * bpp, bpp, value);
     }
     if (windowed) {
@@ -311,13 +332,14 @@ HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT source
 
   if (fill) {
     const uint32_t value = bpp == 2 ? (fx->dwFillColor & 0xFFFF) : fx->dwFillColor;
-    for (LONG y = area.top; any && y < area.bottom; ++y) {
-      for (LONG x = area.left; x < area.right; ++x) put(x, y, value);
+    for (LONG y = areaDrawn.top; any && y < areaDrawn.bottom; ++y) {
+      for (LONG x = areaDrawn.left; x < areaDrawn.right; ++x) put(x, y, value);
     }
   } else {
     const RECT srcFull{0, 0, src->width_, src->height_};
-    const RECT from = sourceRect != nullptr ? *sourceRect : srcFull;
-    if (!Inside(from, src->width_, src->height_)) return DDERR_INVALIDRECT;
+    const RECT fromMode = sourceRect != nullptr ? *sourceRect : srcFull;
+    if (!Inside(fromMode, src->width_, src->height_)) return DDERR_INVALIDRECT;
+    const RECT from = src->ToDrawn(fromMode);
     const int sbpp = BytesPerPixel(src->format_);
     // Colour converts between RGB formats; depth copies only between equal formats.
     if (src->IsZBuffer() != IsZBuffer() || (IsZBuffer() && sbpp != bpp)) return DDERR_INVALIDPIXELFORMAT;
@@ -329,13 +351,13 @@ HRESULT Surface::Blt(LPRECT destRect, LPDIRECTDRAWSURFACE7 source, LPRECT source
       sp = copy.data();
     }
     const int64_t sw = from.right - from.left, sh = from.bottom - from.top;
-    const int64_t dw = dest.right - dest.left, dh = dest.bottom - dest.top;
-    for (LONG y = area.top; any && y < area.bottom; ++y) {
+    const int64_t dw = destDrawn.right - destDrawn.left, dh = destDrawn.bottom - destDrawn.top;
+    for (LONG y = areaDrawn.top; any && dw > 0 && dh > 0 && y < areaDrawn.bottom; ++y) {
       // Nearest source pixel: source row from.top + floor((y - dest.top) * sh / dh).
-      const int64_t sy = from.top + (y - dest.top) * sh / dh;
+      const int64_t sy = from.top + (y - destDrawn.top) * sh / dh;
       const uint8_t* srow = sp + sy * src->Pitch();
-      for (LONG x = area.left; x < area.right; ++x) {
-        const int64_t sx = from.left + (x - dest.left) * sw / dw;
+      for (LONG x = areaDrawn.left; x < areaDrawn.right; ++x) {
+        const int64_t sx = from.left + (x - destDrawn.left) * sw / dw;
         put(x, y, ConvertPixel(ReadPixel(srow + sx * sbpp, sbpp), sbpp, bpp));
       }
     }
@@ -392,7 +414,8 @@ HRESULT Surface::GetDC(HDC* dc) {
   if (dc_ != nullptr) return DDERR_DCALREADYCREATED;
   if (locked_) return DDERR_SURFACEBUSY;
   if (IsZBuffer()) return DDERR_CANTCREATEDC;
-  dc_ = CreateDC(ColorTarget(), [](void* owner) { static_cast<Surface*>(owner)->Touch(); }, this);
+  dc_ = CreateDC(ColorTarget(), drawn_.x, drawn_.y,
+                 [](void* owner) { static_cast<Surface*>(owner)->Touch(); }, this);
   *dc = dc_;
   return DD_OK;
 }
@@ -422,7 +445,7 @@ HRESULT Surface::GetSurfaceDesc(LPDDSURFACEDESC2 desc) {
   desc->dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PITCH | DDSD_PIXELFORMAT;
   desc->dwWidth = static_cast<DWORD>(width_);
   desc->dwHeight = static_cast<DWORD>(height_);
-  desc->lPitch = Pitch();
+  desc->lPitch = ModePitch();
   desc->ddpfPixelFormat = format_;
   desc->ddsCaps = caps_;
   if (IsFront()) {
@@ -459,9 +482,51 @@ HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD flags, HANDLE ev
   if (!Inside(r, width_, height_)) return DDERR_INVALIDPARAMS;
   GetSurfaceDesc(desc);
   desc->dwFlags |= DDSD_LPSURFACE;
-  desc->lpSurface = Pixels() + static_cast<ptrdiff_t>(r.top) * Pitch() + r.left * BytesPerPixel(format_);
+  const int bpp = BytesPerPixel(format_);
+  uint8_t* view = Pixels();
+  if (drawn_.Forced()) {
+    // The program's view: the drawn sample nearest each of its pixel centres.
+    lockView_.assign(static_cast<size_t>(ModePitch()) * height_, 0);
+    for (int y = 0; y < height_; ++y) {
+      const uint8_t* row = Pixels() + static_cast<ptrdiff_t>(drawn_.y.Nearest(y)) * Pitch();
+      uint8_t* out = lockView_.data() + static_cast<ptrdiff_t>(y) * ModePitch();
+      for (int x = 0; x < width_; ++x) std::memcpy(out + x * bpp, row + drawn_.x.Nearest(x) * bpp, bpp);
+    }
+    lockBefore_ = lockView_;
+    view = lockView_.data();
+  }
+  desc->lpSurface = view + static_cast<ptrdiff_t>(r.top) * desc->lPitch + r.left * bpp;
   locked_ = true;
   return DD_OK;
+}
+
+RECT Surface::ToDrawn(const RECT& r) const {
+  if (!drawn_.Forced()) return r;
+  return RECT{drawn_.x.Edge(r.left), drawn_.y.Edge(r.top), drawn_.x.Edge(r.right), drawn_.y.Edge(r.bottom)};
+}
+
+int Surface::ModePitch() const { return (width_ * BytesPerPixel(format_) + 7) & ~7; }
+
+void Surface::WriteBackLockView() {
+  const int bpp = BytesPerPixel(format_);
+  for (int y = 0; y < height_; ++y) {
+    const size_t at = static_cast<size_t>(y) * ModePitch();
+    if (std::memcmp(lockView_.data() + at, lockBefore_.data() + at, static_cast<size_t>(width_) * bpp) == 0) {
+      continue;
+    }
+    for (int x = 0; x < width_; ++x) {
+      const uint8_t* now = lockView_.data() + at + x * bpp;
+      if (std::memcmp(now, lockBefore_.data() + at + x * bpp, bpp) == 0) continue;
+      // A changed pixel fills every drawn pixel it covers.
+      const uint32_t value = ReadPixel(now, bpp);
+      for (int dy = drawn_.y.Edge(y); dy < drawn_.y.Edge(y + 1); ++dy) {
+        uint8_t* row = Pixels() + static_cast<ptrdiff_t>(dy) * Pitch();
+        for (int dx = drawn_.x.Edge(x); dx < drawn_.x.Edge(x + 1); ++dx) WritePixel(row + dx * bpp, bpp, value);
+      }
+    }
+  }
+  lockView_.clear();
+  lockBefore_.clear();
 }
 
 HRESULT Surface::Unlock(LPRECT rect) {
@@ -469,6 +534,7 @@ HRESULT Surface::Unlock(LPRECT rect) {
   (void)rect;
   if (!locked_) return DDERR_NOTLOCKED;
   locked_ = false;
+  if (drawn_.Forced()) WriteBackLockView();
   Touch();
   return DD_OK;
 }
@@ -480,8 +546,8 @@ raster::Target Surface::ColorTarget() {
   t.color = Pixels();
   t.pitch = Pitch();
   t.format = cf;
-  t.width = width_;
-  t.height = height_;
+  t.width = drawn_.x.drawn;
+  t.height = drawn_.y.drawn;
   return t;
 }
 
@@ -492,8 +558,8 @@ raster::Texture Surface::AsTexture() {
   t.texels = Pixels();
   t.pitch = Pitch();
   t.format = cf;
-  t.width = width_;
-  t.height = height_;
+  t.width = drawn_.x.drawn;
+  t.height = drawn_.y.drawn;
   if (paddedVersion_ != version_) {
     FinishDrawing();  // queued drawing may still sample the old copy
     raster::BuildPaddedTexture(t, padded_);

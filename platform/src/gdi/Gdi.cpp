@@ -4,7 +4,6 @@
 #include "gdi/Gdi.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -17,6 +16,7 @@ namespace {
 
 struct DeviceContext {
   raster::Target target;
+  AxisScale scaleX, scaleY;
   DrawnCallback drawn = nullptr;
   void* owner = nullptr;
 };
@@ -32,14 +32,7 @@ DeviceContext* Lookup(HDC handle) {
   return std::find(live.begin(), live.end(), dc) != live.end() ? dc : nullptr;
 }
 
-// Device pixels per pixel of text, per axis (SetTextScale); 1 on Windows.
-double g_textScaleX = 1.0, g_textScaleY = 1.0;
 bool g_textShown = true;
-
-// The device pixels of text pixel i at `scale`: those whose centre falls in it,
-// [ceil(i * scale - 0.5), ceil((i + 1) * scale - 0.5)). Neighbouring text
-// pixels tile the row; at scale 1 this is [i, i + 1).
-int ScaledEdge(int i, double scale) { return static_cast<int>(std::ceil(i * scale - 0.5)); }
 
 // Black and white in the target's pixel format.
 constexpr uint32_t kTextPixel = 0;
@@ -49,15 +42,11 @@ uint32_t WhitePixel(raster::ColorFormat format) {
 
 }  // namespace
 
-void SetTextScale(double scaleX, double scaleY) {
-  g_textScaleX = scaleX > 0 ? scaleX : 1.0;
-  g_textScaleY = scaleY > 0 ? scaleY : 1.0;
-}
-
 void SetTextShown(bool shown) { g_textShown = shown; }
 
-HDC CreateDC(const raster::Target& target, DrawnCallback drawn, void* owner) {
-  auto* dc = new DeviceContext{target, drawn, owner};
+HDC CreateDC(const raster::Target& target, AxisScale scaleX, AxisScale scaleY, DrawnCallback drawn,
+             void* owner) {
+  auto* dc = new DeviceContext{target, scaleX, scaleY, drawn, owner};
   LiveContexts().push_back(dc);
   return reinterpret_cast<HDC>(dc);
 }
@@ -84,14 +73,15 @@ extern "C" BOOL WINAPI TextOutA(HDC handle, int x, int y, LPCSTR text, int lengt
   const standin::raster::Target& target = dc->target;
   const int bpp = target.format == standin::raster::ColorFormat::RGB565 ? 2 : 4;
   // Positions and glyphs are in text pixels; each becomes the block of device
-  // pixels ScaledEdge gives (one pixel unless a capture scaled the text).
-  const double scaleX = standin::g_textScaleX, scaleY = standin::g_textScaleY;
-  const bool unscaled = scaleX == 1.0 && scaleY == 1.0;
+  // pixels the context's scale gives (one pixel unless the resolution is forced).
+  const standin::AxisScale& sx = dc->scaleX;
+  const standin::AxisScale& sy = dc->scaleY;
+  const bool unscaled = sx.Unscaled() && sy.Unscaled();
   auto put = [&](int px, int py, uint32_t value) {
-    const int x0 = std::max(0, unscaled ? px : standin::ScaledEdge(px, scaleX));
-    const int x1 = std::min(target.width, unscaled ? px + 1 : standin::ScaledEdge(px + 1, scaleX));
-    const int y0 = std::max(0, unscaled ? py : standin::ScaledEdge(py, scaleY));
-    const int y1 = std::min(target.height, unscaled ? py + 1 : standin::ScaledEdge(py + 1, scaleY));
+    const int x0 = std::max(0, unscaled ? px : sx.Edge(px));
+    const int x1 = std::min(target.width, unscaled ? px + 1 : sx.Edge(px + 1));
+    const int y0 = std::max(0, unscaled ? py : sy.Edge(py));
+    const int y1 = std::min(target.height, unscaled ? py + 1 : sy.Edge(py + 1));
     for (int dy = y0; dy < y1; ++dy) {
       uint8_t* p = target.color + static_cast<ptrdiff_t>(dy) * target.pitch + static_cast<ptrdiff_t>(x0) * bpp;
       for (int dx = x0; dx < x1; ++dx, p += bpp) {

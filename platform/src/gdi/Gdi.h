@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "raster/Raster.h"
+#include "standin/resolution.h"
 
 namespace standin {
 
@@ -14,8 +15,12 @@ namespace standin {
 using DrawnCallback = void (*)(void* owner);
 
 // A new device context over `target`'s colour memory, which must stay in place
-// until DestroyDC; `drawn` (may be null) is called with `owner`.
-HDC CreateDC(const raster::Target& target, DrawnCallback drawn, void* owner);
+// until DestroyDC; `drawn` (may be null) is called with `owner`. Positions and
+// text are in the program's pixels; `scaleX` and `scaleY` map them to the
+// target's (a forced resolution): each text pixel fills the target pixels
+// [Edge(i), Edge(i + 1)), so the bitmap font is enlarged pixel by pixel.
+HDC CreateDC(const raster::Target& target, AxisScale scaleX, AxisScale scaleY, DrawnCallback drawn,
+             void* owner);
 // Releases a context; a handle that is not a live context is ignored.
 void DestroyDC(HDC dc);
 // Whether `dc` is a live context.

@@ -96,6 +96,21 @@ class SdlHost final : public Host, public DesktopBackend {
     PumpDesktopEvents();
   }
 
+  // The picture's place in the view that shows the screen: the whole display
+  // when that view is fullscreen, else its window's drawable size.
+  bool ShownSize(int width, int height, int* shownWidth, int* shownHeight) override {
+    SyncWindows();
+    View* view = Target(nullptr);
+    if (view == nullptr || view->renderer == nullptr) return false;
+    int outW = 0, outH = 0;
+    if (!(view->fullscreen && DesktopSize(&outW, &outH))) SDL_GetRendererOutputSize(view->renderer, &outW, &outH);
+    const FitRect fit = PlacePicture(options_.scaling, width, height, outW, outH);
+    if (fit.width <= 0 || fit.height <= 0) return false;
+    *shownWidth = fit.width;
+    *shownHeight = fit.height;
+    return true;
+  }
+
   // ---- DesktopBackend ----
   void WindowChanged(HWND window) override { dirty_.insert(window); }
 
