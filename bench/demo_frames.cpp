@@ -4,8 +4,12 @@
 // at 800 x 600 x 16, timed per frame. Reports mean, 99th percentile and worst
 // frame time with one drawing thread and with every core (DEMO_THREADS).
 //
-//   bench_demo_frames [--threads N] [--passes P]
+//   bench_demo_frames [--threads N] [--passes P] [--render WxH] [--ssaa S]
 //
+// --render and --ssaa draw the picture at WxH (S x S samples a pixel) with
+// the stand-in's forced resolution, as demo --render does; the demo keeps
+// its 800 x 600 mode. The present (the box filter with S above 1, the
+// headless host's copy) is part of each frame's time.
 // N is the second configuration (default all cores). With P passes (default
 // 1) each frame's time is its best of P: on a shared or virtual machine that
 // filters out the moments another guest took the core, so two builds can be
@@ -32,6 +36,7 @@
 #include "SceneWriter.h"
 #include "standin/debuglog.h"
 #include "standin/host.h"
+#include "standin/resolution.h"
 
 namespace {
 
@@ -75,14 +80,28 @@ int main(int argc, char** argv) {
   unsigned all = std::thread::hardware_concurrency();
   int threads = all == 0 ? 1 : static_cast<int>(all);
   int passes = 1;
+  standin::RenderSize render;
+  render.width = 800;
+  render.height = 600;
   for (int i = 1; i < argc; i += 2) {
     const std::string option = argv[i];
-    if (i + 1 >= argc || (option != "--threads" && option != "--passes")) {
-      std::fprintf(stderr, "usage: bench_demo_frames [--threads N] [--passes P]\n");
+    const bool known = option == "--threads" || option == "--passes" || option == "--render" || option == "--ssaa";
+    if (i + 1 >= argc || !known ||
+        (option == "--render" && std::sscanf(argv[i + 1], "%dx%d", &render.width, &render.height) != 2)) {
+      std::fprintf(stderr, "usage: bench_demo_frames [--threads N] [--passes P] [--render WxH] [--ssaa S]\n");
       return 2;
     }
-    (option == "--threads" ? threads : passes) = std::atoi(argv[i + 1]);
+    if (option == "--threads") threads = std::atoi(argv[i + 1]);
+    if (option == "--passes") passes = std::atoi(argv[i + 1]);
+    if (option == "--ssaa") render.ssaa = std::atoi(argv[i + 1]);
   }
+  if (render.ssaa < 1 || render.ssaa > 4 || render.width < 1 || render.height < 1 ||
+      render.width * render.ssaa > standin::kMaxDrawnSide || render.height * render.ssaa > standin::kMaxDrawnSide) {
+    std::fprintf(stderr, "bench_demo_frames: --ssaa takes 1 to 4, and --render x --ssaa at most %d a side\n",
+                 standin::kMaxDrawnSide);
+    return 2;
+  }
+  standin::SetRenderSize(render);
   if (threads < 1 || threads > 64) {
     std::fprintf(stderr, "bench_demo_frames: --threads takes 1 to 64\n");
     return 2;
@@ -110,7 +129,8 @@ int main(int argc, char** argv) {
   for (int64_t s = 0; s < samples; s += kSamplesPerFrame) {
     times.push_back(static_cast<uint32_t>(s * 10000 / samples));
   }
-  std::printf("default demo, %zu frames at 25 fps, 800 x 600 x 16, ms per frame", times.size());
+  std::printf("default demo, %zu frames at 25 fps, 800 x 600 x 16 drawn at %d x %d, ssaa %d, ms per frame",
+              times.size(), render.width, render.height, render.ssaa);
   if (passes > 1) std::printf(" (each frame's best of %d passes)", passes);
   std::printf("\n");
   for (int n : {1, threads}) {

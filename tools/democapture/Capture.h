@@ -17,6 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "standin/host.h"
+#include "standin/resolution.h"
+
 class Renderer;
 
 namespace democapture {
@@ -61,7 +64,7 @@ struct Options {
 extern const char kUsage[];
 
 // The device's largest surface side, pixels: the drawing (picture x ssaa) must fit.
-const int kMaxDrawSide = 8192;
+const int kMaxDrawSide = standin::kMaxDrawnSide;
 
 // Where the pixels of one capture frame come from.
 struct Layout {
@@ -111,19 +114,10 @@ struct Image {
 // 0x3F become 255).
 void Rgb565ToRgb(const uint16_t* pixels, int width, int height, int pitchBytes, Image* out);
 
-// The mean of each n x n block of an RGB565 picture of width x height (both
-// multiples of n, rows packed), written as RGB into `out` from (x, y) on; `out`
-// must hold width / n x height / n pixels there. The mean is taken in linear
-// light: each channel widened by bit replication to 8 bits, decoded from sRGB
-// to 16-bit linear (rounded to nearest), the sum divided by n * n (rounded to
-// nearest), encoded to the nearest 8-bit sRGB value. A block of one colour
-// keeps it exactly; n = 1 is Rgb565ToRgb.
-void BoxFilter565(const uint16_t* pixels, int width, int height, int n, Image* out, int x, int y);
-
-// One drawn picture (layout.drawWidth x drawHeight, RGB565, rows packed) to
-// the written frame: box filter, black bars, then scaling to the output size.
-// `work` is scratch space kept between calls.
-void DevelopFrame(const uint16_t* drawn, const Layout& layout, Image* work, Image* out);
+// One shown picture (layout.pictureWidth x pictureHeight, RGB565 or
+// XRGB8888) to the written frame: black bars, then scaling to the output
+// size. `work` is scratch space kept between calls.
+void DevelopFrame(const standin::Picture& shown, const Layout& layout, Image* work, Image* out);
 
 // Bilinear resampling with pixel centres aligned; same size copies.
 Image Scale(const Image& in, int width, int height);

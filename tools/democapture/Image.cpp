@@ -1,4 +1,4 @@
-// Pictures: RGB565 conversion, the box filter, bilinear scaling, PNG files
+// Pictures: RGB565 conversion, placing the shown picture, bilinear scaling, PNG files
 // (compressed with ISA-L's igzip, read with libpng).
 #include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
@@ -30,66 +30,7 @@ void Rgb565ToRgb(const uint16_t* pixels, int width, int height, int pitchBytes, 
   }
 }
 
-namespace {
-
-// sRGB transfer tables: 8-bit stored value to 16-bit linear light, and 16-bit
-// linear light to the nearest 8-bit stored value.
-struct LinearLight {
-  uint16_t decode5[32], decode6[64];  // RGB565 channels, widened by bit replication
-  uint8_t encode[65536];
-
-  static double Decode(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
-  static double Encode(double l) { return l <= 0.0031308 ? l * 12.92 : 1.055 * std::pow(l, 1.0 / 2.4) - 0.055; }
-  static uint16_t Linear(int stored) { return uint16_t(std::lround(Decode(stored / 255.0) * 65535.0)); }
-
-  LinearLight() {
-    for (int c = 0; c < 32; ++c) decode5[c] = Linear(standin::Widen5(uint32_t(c)));
-    for (int c = 0; c < 64; ++c) decode6[c] = Linear(standin::Widen6(uint32_t(c)));
-    for (int l = 0; l < 65536; ++l) encode[l] = uint8_t(std::lround(Encode(l / 65535.0) * 255.0));
-  }
-};
-
-const LinearLight& Tables() {
-  static const LinearLight tables;
-  return tables;
-}
-
-}  // namespace
-
-void BoxFilter565(const uint16_t* pixels, int width, int height, int n, Image* out, int x, int y) {
-  if (n == 1) {
-    // The stored values as they are: no trip through linear light.
-    for (int row = 0; row < height; ++row) {
-      uint8_t* o = out->rgb.data() + (size_t(y + row) * size_t(out->width) + size_t(x)) * 3;
-      const uint16_t* in = pixels + size_t(row) * size_t(width);
-      for (int col = 0; col < width; ++col, o += 3) standin::Rgb565ToRgb8(in[col], o);
-    }
-    return;
-  }
-  const LinearLight& t = Tables();
-  const int outWidth = width / n, outHeight = height / n;
-  const uint32_t count = uint32_t(n * n);
-  thread_local std::vector<uint32_t> sums;
-  sums.resize(size_t(outWidth) * 3);
-  for (int row = 0; row < outHeight; ++row) {
-    std::fill(sums.begin(), sums.end(), 0u);
-    for (int sub = 0; sub < n; ++sub) {
-      const uint16_t* in = pixels + size_t(row * n + sub) * size_t(width);
-      uint32_t* s = sums.data();
-      for (int col = 0; col < outWidth; ++col, s += 3)
-        for (int i = 0; i < n; ++i) {
-          const uint16_t v = *in++;
-          s[0] += t.decode5[v >> 11];
-          s[1] += t.decode6[(v >> 5) & 63];
-          s[2] += t.decode5[v & 31];
-        }
-    }
-    uint8_t* o = out->rgb.data() + (size_t(y + row) * size_t(out->width) + size_t(x)) * 3;
-    for (size_t i = 0; i < sums.size(); ++i) o[i] = t.encode[(sums[i] + count / 2) / count];
-  }
-}
-
-void DevelopFrame(const uint16_t* drawn, const Layout& l, Image* work, Image* out) {
+void DevelopFrame(const standin::Picture& shown, const Layout& l, Image* work, Image* out) {
   const bool scaled = l.outWidth != l.frameWidth || l.outHeight != l.frameHeight;
   Image* frame = scaled ? work : out;
   frame->width = l.frameWidth;
@@ -97,7 +38,21 @@ void DevelopFrame(const uint16_t* drawn, const Layout& l, Image* work, Image* ou
   frame->rgb.resize(size_t(l.frameWidth) * size_t(l.frameHeight) * 3);
   if (l.pictureWidth != l.frameWidth || l.pictureHeight != l.frameHeight)
     std::fill(frame->rgb.begin(), frame->rgb.end(), uint8_t(0));
-  BoxFilter565(drawn, l.drawWidth, l.drawHeight, l.ssaa, frame, l.pictureX, l.pictureY);
+  for (int y = 0; y < shown.height; ++y) {
+    const uint8_t* in = static_cast<const uint8_t*>(shown.pixels) + ptrdiff_t(y) * shown.pitch;
+    uint8_t* o = frame->rgb.data() + (size_t(l.pictureY + y) * size_t(l.frameWidth) + size_t(l.pictureX)) * 3;
+    if (shown.format == standin::PixelFormat::RGB565) {
+      const auto* row = reinterpret_cast<const uint16_t*>(in);
+      for (int x = 0; x < shown.width; ++x, o += 3) standin::Rgb565ToRgb8(row[x], o);
+    } else {
+      const auto* row = reinterpret_cast<const uint32_t*>(in);
+      for (int x = 0; x < shown.width; ++x, o += 3) {
+        o[0] = uint8_t(row[x] >> 16);
+        o[1] = uint8_t(row[x] >> 8);
+        o[2] = uint8_t(row[x]);
+      }
+    }
+  }
   if (scaled) *out = Scale(*frame, l.outWidth, l.outHeight);
 }
 

@@ -76,9 +76,9 @@ struct Demo {
     delete scene;
   }
 
-  // Sets the demo up for a drawing of layout.drawWidth x drawHeight: the
-  // device layer's mode and surfaces, and so the player's projection, which
-  // follows the renderer's size; the printed text is scaled to match.
+  // Sets the demo up as it runs live, in its 800 x 600 mode, with the
+  // stand-in's forced resolution drawing the picture at the layout's size
+  // (supersampled when asked): the same scaling path as demo --render.
   bool Start(const std::string& scenePath, const Layout& layout, bool trace, std::string* error) {
     // Headless: no window on the desktop, no sound card.
     setenv("SDL_VIDEODRIVER", "dummy", 1);
@@ -89,12 +89,15 @@ struct Demo {
       return false;
     }
     std::fclose(probe);
-    const int w = layout.drawWidth, h = layout.drawHeight;
-    window = CreateMainWindow(reinterpret_cast<HINSTANCE>(0x400000), SW_SHOWNORMAL, true, w, h);
+    window = CreateMainWindow(reinterpret_cast<HINSTANCE>(0x400000), SW_SHOWNORMAL, true, 800, 600);
     // Pictures go to the headless host, whatever the window set up.
     standin::SetHost(nullptr);
-    standin::SetTextScale(w / 800.0, h / 600.0);
-    device = DemoCreateRenderer(window, w, h);
+    standin::RenderSize size;
+    size.width = layout.pictureWidth;
+    size.height = layout.pictureHeight;
+    size.ssaa = layout.ssaa;
+    standin::SetRenderSize(size);
+    device = DemoCreateRenderer(window, 800, 600);
     if (!device->PrimarySurface || !device->BackSurface || !device->Device) {
       *error = "the device layer could not be set up (DirectDraw/Direct3D error 0x" + Hex(uint32_t(device->LastResult)) + ")";
       return false;
@@ -124,23 +127,34 @@ struct Demo {
   }
 };
 
-// A drawn picture on its way to a file: capture frame k, RGB565 pixels of
-// the layout's drawing size, rows packed.
+// A shown picture on its way to a file: capture frame k, the layout's
+// picture size, rows packed: RGB565, or XRGB8888 when supersampled.
 struct Drawn {
   uint64_t k = 0;
-  std::vector<uint16_t> pixels;
+  std::vector<uint8_t> bytes;
+  standin::PixelFormat format = standin::PixelFormat::RGB565;
+
+  standin::Picture AsPicture(const Layout& layout) const {
+    standin::Picture p;
+    p.pixels = bytes.data();
+    p.width = layout.pictureWidth;
+    p.height = layout.pictureHeight;
+    p.format = format;
+    p.pitch = p.width * (format == standin::PixelFormat::RGB565 ? 2 : 4);
+    return p;
+  }
 };
 
 // Copies the headless host's presented picture into `drawn`, or false when
-// no new picture of the drawing's size and format was presented.
+// no new picture of the layout's size was presented.
 bool GrabPicture(int expectedPresents, const Layout& layout, Drawn* drawn) {
   const standin::HeadlessHost& host = standin::DefaultHeadlessHost();
-  if (host.PresentCount() < expectedPresents || host.LastFormat() != standin::PixelFormat::RGB565) return false;
+  if (host.PresentCount() < expectedPresents) return false;
   const int w = host.LastWidth(), h = host.LastHeight();
-  const size_t count = size_t(w) * size_t(h);
-  if (w != layout.drawWidth || h != layout.drawHeight || host.LastPicture().size() < count * 2) return false;
-  drawn->pixels.resize(count);
-  std::memcpy(drawn->pixels.data(), host.LastPicture().data(), count * 2);
+  const size_t bytes = size_t(w) * size_t(h) * (host.LastFormat() == standin::PixelFormat::RGB565 ? 2 : 4);
+  if (w != layout.pictureWidth || h != layout.pictureHeight || host.LastPicture().size() < bytes) return false;
+  drawn->bytes.assign(host.LastPicture().begin(), host.LastPicture().begin() + ptrdiff_t(bytes));
+  drawn->format = host.LastFormat();
   return true;
 }
 
@@ -480,7 +494,7 @@ int RunCapture(const Options& o) {
   unsigned threads = o.writers >= 0 ? unsigned(o.writers) : std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
   if (video) threads = std::min(threads, 1u);
   // Queued pictures: two per writer and one, fewer when frames are very large.
-  const size_t drawnBytes = size_t(layout.drawWidth) * size_t(layout.drawHeight) * 2;
+  const size_t drawnBytes = size_t(layout.pictureWidth) * size_t(layout.pictureHeight) * 4;
   const size_t kQueueBytes = size_t(256) << 20;
   FrameQueue queue(std::max<size_t>(1, std::min<size_t>(2 * threads + 1, kQueueBytes / drawnBytes)));
   std::mutex errorMutex;
@@ -495,7 +509,7 @@ int RunCapture(const Options& o) {
   };
   // One drawn picture to its file or to ffmpeg; false after a failure (set).
   auto develop = [&](const Drawn& drawn, Image* work, Image* frame) {
-    DevelopFrame(drawn.pixels.data(), layout, work, frame);
+    DevelopFrame(drawn.AsPicture(layout), layout, work, frame);
     std::string e;
     if (video ? encoder.Write(*frame) : WritePng(FramePath(o.pngDir, drawn.k), *frame, kPngLevel, &e)) return true;
     if (video && !g_interrupted) e = "ffmpeg stopped reading frames: " + encoder.LogText();
@@ -525,8 +539,8 @@ int RunCapture(const Options& o) {
     Drawn drawn = queue.Take();
     drawn.k = o.at ? *o.at : k;
     if (!GrabPicture(++presents, layout, &drawn)) {
-      setError("the device presented no 16-bit picture of " + std::to_string(layout.drawWidth) + "x" +
-               std::to_string(layout.drawHeight));
+      setError("the device presented no picture of " + std::to_string(layout.pictureWidth) + "x" +
+               std::to_string(layout.pictureHeight));
       failed = true;
       break;
     }
