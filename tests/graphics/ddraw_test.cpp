@@ -453,45 +453,5 @@ TEST_F(DirectDrawTest, TextOutDrawsBlackOnWhiteCell) {
   s->Release();
 }
 
-// A text scale draws each text pixel as the block of device pixels whose
-// centres fall in it: the scaled text is the unscaled one sampled at
-// ((X + 0.5) / scale), position included, for whole and fractional scales.
-TEST_F(DirectDrawTest, ScaledTextIsTheTextSampledNearest) {
-  ASSERT_EQ(dd_->SetCooperativeLevel(nullptr, DDSCL_NORMAL), DD_OK);
-  auto draw = [&](int w, int h, std::vector<uint16_t>* pixels) {
-    IDirectDrawSurface7* s = MakeOffscreen(w, h);
-    Fill(s, 0x001F);
-    HDC dc = nullptr;
-    ASSERT_EQ(s->GetDC(&dc), DD_OK);
-    ASSERT_TRUE(TextOutA(dc, 3, 2, "1234", 4));
-    ASSERT_EQ(s->ReleaseDC(dc), DD_OK);
-    DDSURFACEDESC2 d = Desc();
-    ASSERT_EQ(s->Lock(nullptr, &d, DDLOCK_WAIT, nullptr), DD_OK);
-    pixels->resize(size_t(w) * size_t(h));
-    for (int y = 0; y < h; ++y)
-      std::memcpy(pixels->data() + size_t(y) * size_t(w), static_cast<uint8_t*>(d.lpSurface) + y * d.lPitch,
-                  size_t(w) * 2);
-    s->Unlock(nullptr);
-    s->Release();
-  };
-  const int w = 48, h = 20;
-  std::vector<uint16_t> plain;
-  draw(w, h, &plain);
-  for (double scale : {2.0, 3.0, 1.8}) {
-    const int sw = int(w * scale), sh = int(h * scale);
-    std::vector<uint16_t> scaled;
-    standin::SetTextScale(scale, scale);
-    draw(sw, sh, &scaled);
-    standin::SetTextScale(1, 1);
-    int wrong = 0;
-    for (int y = 0; y < sh; ++y)
-      for (int x = 0; x < sw; ++x) {
-        const int sx = int((x + 0.5) / scale), sy = int((y + 0.5) / scale);
-        wrong += scaled[size_t(y) * size_t(sw) + size_t(x)] != plain[size_t(sy) * size_t(w) + size_t(sx)];
-      }
-    EXPECT_EQ(wrong, 0) << "scale " << scale;
-  }
-}
-
 }  // namespace
 }  // namespace graphics_test

@@ -209,39 +209,6 @@ TEST(CaptureImage, ConvertsScalesAndRoundTripsPng) {
   EXPECT_NE(error.find("c.png"), std::string::npos) << error;
 }
 
-// The box filter averages in linear light: a block of one colour keeps it
-// exactly (every RGB565 value, every factor), half white and half black is
-// sRGB 188 rather than the stored mean 128, and the output lands at its
-// offset, leaving the rest of the frame alone.
-TEST(CaptureImage, BoxFilterAveragesInLinearLight) {
-  std::vector<uint16_t> all(65536);
-  for (size_t i = 0; i < all.size(); ++i) all[i] = uint16_t(i);
-  dc::Image plain;
-  dc::Rgb565ToRgb(all.data(), 256, 256, 512, &plain);
-  for (int n = 1; n <= 4; ++n) {
-    std::vector<uint16_t> blocks(all.size() * size_t(n * n));
-    for (int y = 0; y < 256 * n; ++y)
-      for (int x = 0; x < 256 * n; ++x) blocks[size_t(y) * size_t(256 * n) + size_t(x)] = all[size_t(y / n) * 256 + size_t(x / n)];
-    dc::Image out;
-    out.width = out.height = 256;
-    out.rgb.assign(256 * 256 * 3, 0);
-    dc::BoxFilter565(blocks.data(), 256 * n, 256 * n, n, &out, 0, 0);
-    EXPECT_EQ(out.rgb, plain.rgb) << "n = " << n;
-  }
-  // A 2 x 2 checkerboard of white and black, and a 3 x 3 block with one white sample.
-  const uint16_t checker[4] = {0xFFFF, 0x0000, 0x0000, 0xFFFF};
-  uint16_t one[9] = {0};
-  one[4] = 0xFFFF;
-  dc::Image frame;
-  frame.width = 3;
-  frame.height = 1;
-  frame.rgb.assign(9, 7);
-  dc::BoxFilter565(checker, 2, 2, 2, &frame, 1, 0);
-  dc::BoxFilter565(one, 3, 3, 3, &frame, 2, 0);
-  // sRGB of 1/2 is 0.7354 -> 188; of 1/9 is 0.3673 -> 94.
-  EXPECT_EQ(frame.rgb, std::vector<uint8_t>({7, 7, 7, 188, 188, 188, 94, 94, 94}));
-}
-
 // Compares a captured frame with a stored reference of the same size: the
 // frame must not be blank, and must match within a tolerance that a change of
 // text rendering or of rounding in the rasterizer does not exceed.
