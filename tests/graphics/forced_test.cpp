@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "GraphicsTest.h"
 #include "standin/host.h"
+#include "standin/rgb565.h"
 #include "standin/resolution.h"
 
 namespace graphics_test {
@@ -126,6 +128,47 @@ TEST(BoxFilter565, AveragesInLinearLight) {
   standin::BoxFilter565(one, 3, 3, 6, 3, &got[1], 1);
   EXPECT_EQ(got[0], 0xBCBCBCu);  // 188
   EXPECT_EQ(got[1], 0x5E5E5Eu);  // 94
+}
+
+// The filter's sentence, computed plainly: on fixed-seed pictures with few
+// colours (so that some blocks are of one colour and some are not), every
+// output pixel is the rounded linear mean the header describes.
+TEST(BoxFilter565, MatchesItsSentenceOnRandomPictures) {
+  auto decode = [](int stored) {
+    const double v = stored / 255.0;
+    return std::lround((v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4)) * 65535.0);
+  };
+  auto encode = [](long l) {
+    const double v = l / 65535.0;
+    return std::lround((v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055) * 255.0);
+  };
+  const uint16_t palette[4] = {0x0000, 0xFFFF, 0x8410, 0x07E0};
+  uint32_t seed = 12345;
+  const int side = 48;  // a multiple of 2, 3 and 4
+  std::vector<uint16_t> picture(side * side);
+  for (uint16_t& v : picture) {
+    seed = seed * 1664525u + 1013904223u;
+    v = (seed >> 31) ? palette[(seed >> 24) & 3] : uint16_t(seed >> 8);
+  }
+  for (int n = 2; n <= 4; ++n) {
+    std::vector<uint32_t> out(size_t(side / n) * size_t(side / n));
+    standin::BoxFilter565(picture.data(), side, side, side * 2, n, out.data(), side / n);
+    int wrong = 0;
+    for (int by = 0; by < side / n; ++by)
+      for (int bx = 0; bx < side / n; ++bx) {
+        long sums[3] = {0, 0, 0};
+        for (int y = by * n; y < by * n + n; ++y)
+          for (int x = bx * n; x < bx * n + n; ++x) {
+            uint8_t rgb[3];
+            standin::Rgb565ToRgb8(picture[size_t(y) * side + size_t(x)], rgb);
+            for (int c = 0; c < 3; ++c) sums[c] += decode(rgb[c]);
+          }
+        uint32_t expected = 0;
+        for (int c = 0; c < 3; ++c) expected = expected << 8 | uint32_t(encode((sums[c] + n * n / 2) / (n * n)));
+        wrong += out[size_t(by) * size_t(side / n) + size_t(bx)] != expected;
+      }
+    EXPECT_EQ(wrong, 0) << "n = " << n;
+  }
 }
 
 // Every description, viewport and lock the program gets is its mode's, and

@@ -35,6 +35,16 @@ int CallCount(std::string_view operation);
 void RecordCalls(bool on);
 std::vector<std::string> RecordedCalls();
 
+// While recording, what calls handed back to the program (surface
+// descriptions and locks without their memory address, the viewport, the
+// display mode), one line each in call order: "OPERATION: fields". A forced
+// resolution must leave these exactly as they are without it. ResetFaults
+// empties the list.
+std::vector<std::string> RecordedResults();
+// For the stand-in: whether calls are being recorded, and adds one result.
+bool RecordingCalls();
+void RecordResult(std::string_view operation, const std::string& fields);
+
 // For the stand-in's entry points: counts the call; returns true and sets *code
 // when an armed fault fires for it.
 bool TakeFault(std::string_view operation, HRESULT* code);

@@ -19,6 +19,7 @@ struct Registry {
   std::map<std::string, Operation, std::less<>> operations;
   bool recording = false;
   std::vector<std::string> recorded;  // operation of every call while recording
+  std::vector<std::string> results;   // what calls returned while recording
 };
 
 Registry& registry() {
@@ -46,6 +47,7 @@ void ResetFaults() {
   std::lock_guard<std::mutex> lock(r.mutex);
   for (auto& entry : r.operations) entry.second = Operation{};
   r.recorded.clear();
+  r.results.clear();
 }
 
 void RecordCalls(bool on) {
@@ -58,6 +60,24 @@ std::vector<std::string> RecordedCalls() {
   Registry& r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
   return r.recorded;
+}
+
+std::vector<std::string> RecordedResults() {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  return r.results;
+}
+
+bool RecordingCalls() {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  return r.recording;
+}
+
+void RecordResult(std::string_view operation, const std::string& fields) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  if (r.recording) r.results.push_back(std::string(operation) + ": " + fields);
 }
 
 int CallCount(std::string_view operation) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "ddraw/DirectDraw.h"
@@ -217,6 +218,12 @@ class Device final : public IDirect3DDevice7, public PendingDrawing {
   HRESULT GetViewport(LPD3DVIEWPORT7 vp) override {
     if (vp == nullptr) return DDERR_INVALIDPARAMS;
     *vp = viewport_;
+    if (RecordingCalls()) {
+      RecordResult("IDirect3DDevice7::GetViewport",
+                   std::to_string(vp->dwX) + "," + std::to_string(vp->dwY) + " " + std::to_string(vp->dwWidth) + "x" +
+                       std::to_string(vp->dwHeight) + " z " + std::to_string(vp->dvMinZ) + ".." +
+                       std::to_string(vp->dvMaxZ));
+    }
     return D3D_OK;
   }
 

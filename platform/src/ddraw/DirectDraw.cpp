@@ -105,6 +105,17 @@ bool ToDepthFormat(const DDPIXELFORMAT& f, raster::DepthFormat* out) {
   return false;
 }
 
+std::string DescribeForRecord(const DDSURFACEDESC2& d) {
+  char text[200];
+  std::snprintf(text, sizeof text, "flags %08x size %ux%u pitch %d format %08x/%u/%08x/%08x/%08x caps %08x/%08x backbuffers %u",
+                unsigned(d.dwFlags), unsigned(d.dwWidth), unsigned(d.dwHeight), int(d.lPitch),
+                unsigned(d.ddpfPixelFormat.dwFlags), unsigned(d.ddpfPixelFormat.dwRGBBitCount),
+                unsigned(d.ddpfPixelFormat.dwRBitMask), unsigned(d.ddpfPixelFormat.dwGBitMask),
+                unsigned(d.ddpfPixelFormat.dwBBitMask), unsigned(d.ddsCaps.dwCaps), unsigned(d.ddsCaps.dwCaps2),
+                unsigned(d.dwBackBufferCount));
+  return text;
+}
+
 // ---- Clipper -----------------------------------------------------------------
 
 HRESULT Clipper::QueryInterface(REFIID riid, LPVOID* object) {
@@ -292,6 +303,7 @@ HRESULT DirectDraw::GetDisplayMode(LPDDSURFACEDESC2 desc) {
   desc->lPitch = w * bits / 8;
   desc->dwRefreshRate = 60;
   desc->ddpfPixelFormat = RgbFormat(bits);
+  if (RecordingCalls()) RecordResult("IDirectDraw7::GetDisplayMode", DescribeForRecord(*desc));
   return DD_OK;
 }
 

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "raster/Raster.h"
@@ -124,6 +125,8 @@ class Surface final : public IDirectDrawSurface7 {
   bool ClipperRect(RECT* rect) const;
   // As ClipperRect, for a primary surface shown in a window (not a flip chain).
   bool WindowArea(RECT* client) const;
+  // GetSurfaceDesc's answer, not recorded.
+  void Describe(DDSURFACEDESC2* desc) const;
   // A rectangle of the program's pixels as drawn pixels.
   RECT ToDrawn(const RECT& r) const;
   // Bytes from row to row as the program sees them.
@@ -230,6 +233,10 @@ bool ToRasterFormat(const DDPIXELFORMAT& format, raster::ColorFormat* out);
 bool ToDepthFormat(const DDPIXELFORMAT& format, raster::DepthFormat* out);
 // The depth formats in the order EnumZBufferFormats lists them.
 std::vector<DDPIXELFORMAT> DepthFormats();
+
+// A description as RecordResult words it: flags, size, pitch, format, caps,
+// back buffer count (never the memory address).
+std::string DescribeForRecord(const DDSURFACEDESC2& desc);
 
 // The desktop the windowed primary surface covers (the stand-in's virtual desktop).
 constexpr int kDesktopWidth = 1920;

@@ -1,6 +1,7 @@
 // DirectDraw 7 surfaces: system memory in the surface's own pixel format.
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "ddraw/DirectDraw.h"
 #include "gdi/Gdi.h"
@@ -440,6 +441,12 @@ HRESULT Surface::GetPixelFormat(LPDDPIXELFORMAT format) {
 HRESULT Surface::GetSurfaceDesc(LPDDSURFACEDESC2 desc) {
   STANDIN_FAULT("IDirectDrawSurface7::GetSurfaceDesc");
   if (desc == nullptr || desc->dwSize != sizeof(DDSURFACEDESC2)) return DDERR_INVALIDPARAMS;
+  Describe(desc);
+  if (RecordingCalls()) RecordResult("IDirectDrawSurface7::GetSurfaceDesc", DescribeForRecord(*desc));
+  return DD_OK;
+}
+
+void Surface::Describe(DDSURFACEDESC2* desc) const {
   std::memset(desc, 0, sizeof *desc);
   desc->dwSize = sizeof *desc;
   desc->dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PITCH | DDSD_PIXELFORMAT;
@@ -452,7 +459,6 @@ HRESULT Surface::GetSurfaceDesc(LPDDSURFACEDESC2 desc) {
     desc->dwFlags |= DDSD_BACKBUFFERCOUNT;
     desc->dwBackBufferCount = static_cast<DWORD>(chain_.size());
   }
-  return DD_OK;
 }
 
 HRESULT Surface::IsLost() {
@@ -480,7 +486,7 @@ HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD flags, HANDLE ev
   const RECT full{0, 0, width_, height_};
   const RECT r = rect != nullptr ? *rect : full;
   if (!Inside(r, width_, height_)) return DDERR_INVALIDPARAMS;
-  GetSurfaceDesc(desc);
+  Describe(desc);
   desc->dwFlags |= DDSD_LPSURFACE;
   const int bpp = BytesPerPixel(format_);
   uint8_t* view = Pixels();
@@ -497,6 +503,11 @@ HRESULT Surface::Lock(LPRECT rect, LPDDSURFACEDESC2 desc, DWORD flags, HANDLE ev
   }
   desc->lpSurface = view + static_cast<ptrdiff_t>(r.top) * desc->lPitch + r.left * bpp;
   locked_ = true;
+  if (RecordingCalls()) {
+    RecordResult("IDirectDrawSurface7::Lock", DescribeForRecord(*desc) + " rect " + std::to_string(r.left) + "," +
+                                                  std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+                                                  std::to_string(r.bottom));
+  }
   return DD_OK;
 }
 
