@@ -4,8 +4,9 @@
 // at 800 x 600 x 16, timed per frame. Reports mean, 99th percentile and worst
 // frame time with one drawing thread and with every core (DEMO_THREADS).
 //
-//   bench_demo_frames [--threads N] [--passes P] [--render WxH] [--ssaa S]
+//   bench_demo_frames [--threads N] [--passes P] [--render WxH] [--ssaa S] [--every K]
 //
+// --every K times only every K-th frame (default 1: all), for quick runs.
 // --render and --ssaa draw the picture at WxH (S x S samples a pixel) with
 // the stand-in's forced resolution, as demo --render does; the demo keeps
 // its 800 x 600 mode. The present (the box filter with S above 1, the
@@ -79,21 +80,28 @@ Figures Run(const std::string& scenePath, int threads, int passes, const std::ve
 int main(int argc, char** argv) {
   unsigned all = std::thread::hardware_concurrency();
   int threads = all == 0 ? 1 : static_cast<int>(all);
-  int passes = 1;
+  int passes = 1, every = 1;
   standin::RenderSize render;
   render.width = 800;
   render.height = 600;
   for (int i = 1; i < argc; i += 2) {
     const std::string option = argv[i];
-    const bool known = option == "--threads" || option == "--passes" || option == "--render" || option == "--ssaa";
+    const bool known = option == "--threads" || option == "--passes" || option == "--render" || option == "--ssaa" ||
+                       option == "--every";
     if (i + 1 >= argc || !known ||
         (option == "--render" && std::sscanf(argv[i + 1], "%dx%d", &render.width, &render.height) != 2)) {
-      std::fprintf(stderr, "usage: bench_demo_frames [--threads N] [--passes P] [--render WxH] [--ssaa S]\n");
+      std::fprintf(stderr,
+                   "usage: bench_demo_frames [--threads N] [--passes P] [--render WxH] [--ssaa S] [--every K]\n");
       return 2;
     }
     if (option == "--threads") threads = std::atoi(argv[i + 1]);
     if (option == "--passes") passes = std::atoi(argv[i + 1]);
     if (option == "--ssaa") render.ssaa = std::atoi(argv[i + 1]);
+    if (option == "--every") every = std::atoi(argv[i + 1]);
+  }
+  if (every < 1 || every > 1000) {
+    std::fprintf(stderr, "bench_demo_frames: --every takes 1 to 1000\n");
+    return 2;
   }
   if (render.ssaa < 1 || render.ssaa > 4 || render.width < 1 || render.height < 1 ||
       render.width * render.ssaa > standin::kMaxDrawnSide || render.height * render.ssaa > standin::kMaxDrawnSide) {
@@ -126,7 +134,7 @@ int main(int argc, char** argv) {
   const int64_t samples = timeline.Samples();
   constexpr int64_t kSamplesPerFrame = 44100 / 25;
   std::vector<uint32_t> times;
-  for (int64_t s = 0; s < samples; s += kSamplesPerFrame) {
+  for (int64_t s = 0; s < samples; s += kSamplesPerFrame * every) {
     times.push_back(static_cast<uint32_t>(s * 10000 / samples));
   }
   std::printf("default demo, %zu frames at 25 fps, 800 x 600 x 16 drawn at %d x %d, ssaa %d, ms per frame",
