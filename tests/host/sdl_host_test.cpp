@@ -1,5 +1,6 @@
 // The SDL host: where the picture lands, and the SDL path run headless.
 #include <SDL_scancode.h>
+#include <SDL_video.h>
 #include <dinput.h>
 #include <gtest/gtest.h>
 #include <png.h>
@@ -130,6 +131,16 @@ TEST(SdlHost, RunsTheWholeWindowPathOnSdlsDummyDisplay) {
   std::vector<uint16_t> pixels(800 * 600, 0xF800);
   standin::Picture picture = ModePicture(pixels);
   for (int i = 0; i < 3; ++i) standin::CurrentHost().Present(nullptr, picture, true);
+  // A forced resolution's "native": where the fullscreen view puts the
+  // mode's picture on the (dummy) desktop. The headless host knows none.
+  int shownW = 0, shownH = 0;
+  ASSERT_TRUE(standin::CurrentHost().ShownSize(800, 600, &shownW, &shownH));
+  SDL_DisplayMode desktop;
+  ASSERT_EQ(SDL_GetDesktopDisplayMode(0, &desktop), 0);
+  const standin::FitRect fit = standin::FitWithAspect(800, 600, desktop.w, desktop.h);
+  EXPECT_EQ(shownW, fit.width);
+  EXPECT_EQ(shownH, fit.height);
+  EXPECT_FALSE(standin::DefaultHeadlessHost().ShownSize(800, 600, &shownW, &shownH));
 
   // A windowed picture of another size and format into an overlapped window.
   HWND framed = CreateWindowExA(0, "SdlHostClass", "framed", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
