@@ -81,11 +81,15 @@ TEST(CommandLine, EveryProgramFollowsTheConvention) {
       {"demogen", "", "no output folder given"},
       // Both forms of a value are read alike: a bad value is named either way.
       {"demo", "--scale=huge", "--scale takes fit, integer or stretch, not 'huge'"},
+      {"demo", "--render 1600", "--render takes native or WIDTHxHEIGHT (1 to 8192 each), not '1600'"},
+      {"demo", "--ssaa=0", "--ssaa takes a number from 1 to 4, not '0'"},
+      {"demo", "--render 3000x2000 --ssaa 3", "--render with --ssaa 3 draws more than 8192 pixels a side"},
       {"demogen", "--bars=99 d", "--bars: '99' is not a number from 2 to 36"},
       {"democapture", "--fps=0 --png d", "--fps: '0' is not a number from 1 to 240"},
       {"vefexport", "m -o x --fps=-1", "--fps -1: frames per second must be above 0 and at most 1000"},
       // A good value in '=' form parses, and --version then answers.
       {"demo", "--scale=integer --log=x.log --version", nullptr},
+      {"demo", "--render=native --ssaa 4 --version", nullptr},
       {"demogen", "--bars=4 --version", nullptr},
       {"democapture", "--fps=50 --png=d --version", nullptr},
       {"vefexport", "--fps=50 --output=x --version", nullptr},
