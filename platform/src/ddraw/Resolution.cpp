@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <thread>
 
+#include "raster/TileQueue.h"
 #include "standin/rgb565.h"
 
 namespace standin {
@@ -129,10 +130,12 @@ void BoxFilter565(const uint16_t* pixels, int width, int height, int pitch, int 
         }
     }
   };
-  // A large picture is split in two bands, the upper on a second thread:
-  // the filter reads every drawn sample once and is bound by that.
+  // A large picture is split in two bands, the upper on a second thread,
+  // when the drawing may use more than one (DEMO_THREADS): the filter reads
+  // every drawn sample once and is bound by that.
   constexpr int64_t kSplitSamples = 1 << 20;
-  if (int64_t{width} * height < kSplitSamples || outHeight < 2) {
+  const bool twoThreads = raster::ThreadCountFromEnvironment() > 1;
+  if (!twoThreads || int64_t{width} * height < kSplitSamples || outHeight < 2) {
     rows(0, outHeight);
     return;
   }
