@@ -2,8 +2,9 @@
 // demo's own objects (Scene, ScenePlayer, D3DRenderer and the device layer on
 // the headless platform), to PNG frames or, through ffmpeg, to an MP4 video
 // with the soundtrack. The demo can be drawn for a larger frame (--render) and
-// supersampled (--ssaa); its objects are then set up for that size, as they
-// would be for a display mode of that size.
+// supersampled (--ssaa): the demo keeps its 800 x 600 mode and the stand-in's
+// forced resolution (standin/resolution.h) draws it larger, as demo --render
+// does live.
 //
 // Time: capture frame k shows the music at sample frame floor(k * rate / fps);
 // its demo time is that position in bytes of decoded 16-bit PCM turned into
