@@ -55,7 +55,7 @@ void PrintHelp(const char* program) {
       "  --window          show the picture in a window\n"
       "  --fullscreen      show the picture on the whole screen\n"
       "                    (default: as the demo asks, fullscreen)\n"
-      "  --scale MODE      how the 800 x 600 picture fills the screen or window:\n"
+      "  --scale MODE      how the picture fills the screen or window:\n"
       "                    fit (largest size with the aspect kept, the default),\n"
       "                    integer (largest whole multiple that fits), stretch\n"
       "  --render SIZE     draw the picture at SIZE while the demo keeps its 800 x\n"
