@@ -197,15 +197,16 @@ cDDraw::~cDDraw() {
     Clipper->Release();
     Clipper = NULL;
   }
+  // Windowed it is our own surface. In a flip chain it is the chain's, but
+  // GetAttachedSurface gave us a reference of our own, which must be returned
+  // too or the back buffer outlives the display; and returned before the
+  // primary, whose last release destroys the whole chain.
+  if (BackSurface) BackSurface->Release();
+  BackSurface = NULL;
   if (PrimarySurface) {
     PrimarySurface->Release();
     PrimarySurface = NULL;
   }
-  // Windowed it is our own surface. In a flip chain it is the chain's, but
-  // GetAttachedSurface gave us a reference of our own, which must be returned
-  // too or the back buffer outlives the display.
-  if (BackSurface) BackSurface->Release();
-  BackSurface = NULL;
   if (DirectDraw) {
     DirectDraw->Release();
     DirectDraw = NULL;
