@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio/Mp3Frames.h"
 #include "standin/audio.h"
 
 namespace {
@@ -58,10 +59,12 @@ std::string MakeTone(const std::string& name, int rate, int channels, int frames
   return mp3;
 }
 
-// The file's PCM as libmpg123 decodes it on its own, 16-bit.
-std::vector<uint8_t> DecodeIndependently(const std::string& path) {
+// The file's PCM as libmpg123 decodes it on its own, 16-bit; with `gapless`
+// false, untrimmed, as a codec that knows nothing of the file decodes it.
+std::vector<uint8_t> DecodeIndependently(const std::string& path, bool gapless = true) {
   mpg123_handle* h = mpg123_new(nullptr, nullptr);
   mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
+  if (!gapless) mpg123_param(h, MPG123_REMOVE_FLAGS, MPG123_GAPLESS, 0.0);
   mpg123_format_none(h);
   const long* rates;
   size_t count;
@@ -262,6 +265,49 @@ TEST_F(AudioTest, FailuresReturnTheLibrarysErrorValuesAndNameTheFile) {
   EXPECT_EQ(BASS_ChannelGetPosition(0), 0xFFFFFFFFu);
   EXPECT_FALSE(BASS_StreamPlay(0, FALSE, BASS_SAMPLE_LOOP));
   EXPECT_EQ(standin::AudioLastError(), standin::kAudioErrorHandle);
+}
+
+// The framing the Windows library decodes by: its length and trimming must
+// give libmpg123's gapless stream, for each MPEG version and channel count,
+// with and without an ID3v2 tag in front.
+TEST(Mp3Frames, TrimmingTheUntrimmedDecodeGivesTheGaplessStream) {
+  struct Case {
+    int rate, channels, frames;
+    bool id3;
+  } cases[] = {{44100, 2, 100000, false}, {22050, 1, 30000, true}, {8000, 2, 9000, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " channels");
+    std::string mp3 = MakeTone("frames", c.rate, c.channels, c.frames);
+    std::ifstream f(mp3, std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    if (c.id3) {
+      const uint8_t tag[16] = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 6, 'T', 'I', 'T', '2', 0, 0};
+      bytes.insert(bytes.begin(), tag, tag + sizeof tag);
+      std::ofstream(mp3, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                 static_cast<std::streamsize>(bytes.size()));
+    }
+    standin::Mp3Layout layout;
+    std::string error;
+    ASSERT_TRUE(standin::ScanMp3(bytes.data(), bytes.size(), &layout, &error)) << error;
+    EXPECT_EQ(layout.rate, c.rate);
+    EXPECT_EQ(layout.channels, c.channels);
+    EXPECT_EQ(layout.length, static_cast<uint64_t>(c.frames));  // what was encoded
+
+    const std::vector<uint8_t> gapless = DecodeIndependently(mp3);
+    const std::vector<uint8_t> raw = DecodeIndependently(mp3, false);
+    const size_t frameBytes = static_cast<size_t>(c.channels) * 2;
+    ASSERT_EQ(gapless.size(), layout.length * frameBytes);
+    ASSERT_EQ(raw.size(), layout.frames.size() * layout.samplesPerFrame * frameBytes);
+    ASSERT_LE((layout.skip + layout.length) * frameBytes, raw.size());
+    EXPECT_TRUE(std::equal(gapless.begin(), gapless.end(),
+                           raw.begin() + static_cast<ptrdiff_t>(layout.skip * frameBytes)));
+    std::remove(mp3.c_str());
+  }
+  standin::Mp3Layout layout;
+  std::string error;
+  const uint8_t junk[] = "no frames here, only text";
+  EXPECT_FALSE(standin::ScanMp3(junk, sizeof junk, &layout, &error));
+  EXPECT_NE(error.find("no MPEG layer 3"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -37,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/StreamClock.h"
 #include "standin/audio.h"
 
 namespace standin {
@@ -54,7 +55,7 @@ void StreamProblem(const char* format, ...) {
   OutputDebugStringA(text);
 }
 
-constexpr DWORD kError = 0xFFFFFFFFu;
+constexpr DWORD kError = kAudioErrorValue;
 constexpr int kOutputChannels = 2;
 constexpr Uint16 kCallbackFrames = 1024;  // device buffer asked for, frames
 constexpr int kDecodeChunkFrames = 1152;  // one MPEG layer 3 frame
@@ -119,6 +120,8 @@ struct Stream {
   SDL_AudioStream* converter = nullptr;  // when the format differs from the device's
   std::vector<int16_t> decoded;          // scratch for one decode chunk
 
+  StreamShape Shape() const { return {rate, channels, frames}; }
+
   ~Stream() {
     if (converter != nullptr) SDL_FreeAudioStream(converter);
     if (decoder != nullptr) mpg123_delete(decoder);
@@ -161,14 +164,13 @@ uint64_t HeardFrames(State& s) {
   const int64_t now = s.clock();
   uint64_t heard;
   if (s.device == 0) {
-    int64_t elapsed = std::max<int64_t>(now - s.silentStart, 0);
-    heard = static_cast<uint64_t>((static_cast<__int128>(elapsed) * s.rate) / 1000000000);
+    heard = SilentFrames(s.silentStart, now, s.rate);
   } else {
     if (s.handed == 0) return s.lastHeard;
     uint64_t ceiling = s.handed > s.latency ? s.handed - s.latency : 0;
     uint64_t base = s.handed > s.lastBuffer + s.latency ? s.handed - s.lastBuffer - s.latency : 0;
     int64_t since = std::max<int64_t>(now - s.lastCallback, 0);
-    uint64_t advance = static_cast<uint64_t>((static_cast<__int128>(since) * s.rate) / 1000000000);
+    uint64_t advance = SilentFrames(0, since, s.rate);
     heard = std::min(base + advance, ceiling);
   }
   s.lastHeard = std::max(s.lastHeard, heard);
@@ -512,8 +514,7 @@ extern "C" DWORD WINAPI BASS_StreamGetLength(HSTREAM handle) {
   Stream* st = FindStream(s, handle);
   if (st == nullptr) return Fail(s, kAudioErrorHandle), kError;
   s.error = kAudioOk;
-  uint64_t bytes = st->frames * static_cast<uint64_t>(st->channels) * 2;
-  return static_cast<DWORD>(std::min<uint64_t>(bytes, kError - 1));  // never the error value
+  return StreamBytes(st->Shape(), st->frames);  // never the error value
 }
 
 extern "C" DWORD WINAPI BASS_ChannelGetPosition(DWORD handle) {
@@ -524,11 +525,5 @@ extern "C" DWORD WINAPI BASS_ChannelGetPosition(DWORD handle) {
   if (st == nullptr) return Fail(s, kAudioErrorHandle), kError;
   s.error = kAudioOk;
   if (!st->playing) return 0;
-  uint64_t heard = HeardFrames(s);
-  if (heard <= st->startFrame) return 0;
-  uint64_t frames = static_cast<uint64_t>(
-      (static_cast<unsigned __int128>(heard - st->startFrame) * st->rate) / s.rate);
-  frames = st->loop ? frames % st->frames : std::min(frames, st->frames);
-  uint64_t bytes = frames * static_cast<uint64_t>(st->channels) * 2;
-  return static_cast<DWORD>(std::min<uint64_t>(bytes, kError - 1));
+  return StreamPosition(st->Shape(), HeardFrames(s), st->startFrame, s.rate, st->loop);
 }
