@@ -11,6 +11,33 @@
 
 #include "SceneFormat.h"
 
+#ifdef _WIN32
+// The Windows build (mingw-w64): no pwrite or fchmod, and a rename that does
+// not replace an existing file.
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <io.h>
+#include <windows.h>
+namespace {
+ssize_t pwrite(int fd, const void* data, size_t size, off_t offset) {
+  if (_lseeki64(fd, offset, SEEK_SET) < 0) return -1;
+  return ::write(fd, data, static_cast<unsigned>(size));
+}
+int fchmod(int, int) { return 0; }  // a new file's rights follow its folder's
+int RenameOver(const char* from, const char* to) {
+  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return 0;
+  errno = EACCES;
+  return -1;
+}
+}  // namespace
+#else
+namespace {
+int RenameOver(const char* from, const char* to) { return std::rename(from, to); }
+}  // namespace
+#endif
+
 namespace vef {
 
 namespace fmt = SceneFormat;
@@ -299,7 +326,7 @@ bool AtomicFile::commit(std::string* error) {
     temp_.clear();
     return fail("write failed", err, error);
   }
-  if (std::rename(temp_.c_str(), path_.c_str()) != 0) {
+  if (RenameOver(temp_.c_str(), path_.c_str()) != 0) {
     int err = errno;
     ::unlink(temp_.c_str());
     temp_.clear();

@@ -1,6 +1,5 @@
 #include "Run.h"
 
-#include <mpg123.h>
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -21,8 +20,16 @@ void OnSignal(int) { gInterrupted = 1; }
 
 // True when `a` and `b` name one existing file (also through links).
 bool SameFile(const std::string& a, const std::string& b) {
+#ifdef _WIN32
+  // Windows' stat has no inode numbers: the full paths are compared instead.
+  char fullA[_MAX_PATH], fullB[_MAX_PATH];
+  struct stat st;
+  return stat(a.c_str(), &st) == 0 && _fullpath(fullA, a.c_str(), sizeof fullA) &&
+         _fullpath(fullB, b.c_str(), sizeof fullB) && _stricmp(fullA, fullB) == 0;
+#else
   struct stat sa, sb;
   return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+#endif
 }
 
 std::string Seconds(double s) {
@@ -32,29 +39,6 @@ std::string Seconds(double s) {
 }
 
 }  // namespace
-
-bool MusicSeconds(const std::string& path, double* seconds, std::string* error) {
-  mpg123_handle* h = mpg123_new(nullptr, nullptr);
-  if (!h) {
-    *error = path + ": cannot start the MP3 decoder";
-    return false;
-  }
-  // The decoder's own remarks on damaged frames are not for the terminal.
-  mpg123_param(h, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
-  bool ok = mpg123_open(h, path.c_str()) == MPG123_OK;
-  long rate = 0;
-  int channels = 0, enc = 0;
-  off_t samples = 0;
-  if (ok) ok = mpg123_getformat(h, &rate, &channels, &enc) == MPG123_OK && rate > 0;
-  if (ok) ok = mpg123_scan(h) == MPG123_OK;
-  if (ok) samples = mpg123_length(h);
-  ok = ok && samples > 0;
-  if (!ok) *error = path + ": not a readable MP3 file" + (mpg123_strerror(h) ? std::string(": ") + mpg123_strerror(h) : "");
-  else *seconds = double(samples) / double(rate);
-  mpg123_close(h);
-  mpg123_delete(h);
-  return ok;
-}
 
 namespace {
 
@@ -78,11 +62,16 @@ bool FindMusic(const Options& o, std::string* path, double* seconds, std::vector
 }
 
 void CatchSignals() {
+#ifdef _WIN32
+  signal(SIGINT, OnSignal);  // Ctrl+C; Windows has no sigaction
+  signal(SIGTERM, OnSignal);
+#else
   struct sigaction action = {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+#endif
 }
 
 int Failed(const std::string& error, ExportFailure failure) {

@@ -12,6 +12,11 @@
 #            Linux democapture frame (HOST_BUILD) of the same time: PSNR at
 #            least 40 dB each; prints the figure for every frame and keeps the
 #            pictures in WINDOWS_BUILD/wine-frames.
+#   vefexport  vefexport.exe converts the glTF test models to the very bytes
+#            the Linux vefexport writes; --palette and other formats end
+#            with exit 2.
+#   package  cpack -G ZIP makes the zip; unpacked, it holds every file, its
+#            scene passes vefdump.exe and its demo.exe runs.
 #   probe    bass_probe.exe: the held clock gives floor(ms x rate / 1000)
 #            frames of the stream. (That the length is the Linux library's
 #            shows in the frames: the printed demo time depends on it.)
@@ -224,8 +229,61 @@ case $mode in
       *) fail "expected position=217676 at 1234 ms, got: $got" ;;
     esac
     ;;
+  vefexport)
+    [ -n "$host" ] || { echo "wine-check vefexport: needs the Linux build" >&2; exit 1; }
+    models=$(cd "$(dirname "$0")/../../tests/data/models" && pwd)
+    cp "$build"/vefexport.exe "$work"/
+    status=0
+    # Each test model, and one with the music's length, converted by both.
+    for m in "$models"/*/*.gltf "$models"/*/*.glb; do
+      [ -f "$m" ] || continue
+      n=$(basename "$m")
+      for args in "--seconds 20" "--music $content/Sound.mp3 --fps 10"; do
+        # shellcheck disable=SC2086
+        "$host/tools/vefexport/vefexport" "$m" $args -o "$work/linux.2vef" >/dev/null 2>&1 ||
+          fail "the Linux vefexport failed on $n"
+        # shellcheck disable=SC2086
+        (cd "$work" && "$wine" vefexport.exe "$m" $args -o windows.2vef >/dev/null 2>&1) ||
+          fail "vefexport.exe failed on $n ($args)"
+        if cmp -s "$work/linux.2vef" "$work/windows.2vef"; then
+          echo "wine-check vefexport: $n ($args): identical, $(stat -c %s "$work/windows.2vef") bytes"
+        else
+          echo "wine-check vefexport: $n ($args): the files differ" >&2
+          status=1
+        fi
+      done
+    done
+    # What the Windows build lacks is said in --help and refused with exit 2.
+    help=$(cd "$work" && "$wine" vefexport.exe --help 2>/dev/null)
+    echo "$help" | grep -q "glTF 2.0 (.gltf, .glb) only" || fail "--help does not say what it lacks"
+    (cd "$work" && "$wine" vefexport.exe "$models/BoxAnimated/BoxAnimated.glb" --palette -o p.2vef \
+       >/dev/null 2>&1)
+    [ $? = 2 ] || fail "--palette did not end with exit 2"
+    printf 'o 1\nv 0 0 0\n' >"$work/model.obj"
+    (cd "$work" && "$wine" vefexport.exe model.obj -o o.2vef >/dev/null 2>"$work/err.txt")
+    [ $? = 2 ] || fail "an OBJ model did not end with exit 2"
+    grep -q "glTF" "$work/err.txt" || fail "the OBJ refusal does not say why: $(cat "$work/err.txt")"
+    exit $status
+    ;;
+  package)
+    (cd "$build" && cpack -G ZIP >/dev/null) || fail "cpack -G ZIP failed"
+    zip=$(ls "$build"/demo-port-*-win64.zip)
+    (cd "$work" && cmake -E tar xf "$zip") || fail "cannot unpack $zip"
+    dir=$(ls -d "$work"/demo-port-*-win64)
+    for f in demo.exe bass.dll vefdump.exe vefexport.exe scene.2vef Sound.mp3 README.txt; do
+      [ -f "$dir/$f" ] || fail "$f is missing from $(basename "$zip")"
+    done
+    # The unpacked folder plays as it is: only system DLLs and bass.dll needed.
+    (cd "$dir" && "$wine" vefdump.exe scene.2vef >/dev/null 2>&1) || fail "vefdump.exe refuses the packaged scene"
+    DEMO_CLOCK_MS=20000 start_demo "$dir"
+    export -n DEMO_CLOCK_MS
+    wait_window || exit 1
+    escape 30
+    [ "$rc" = 0 ] || { stop_demo; fail "the packaged demo.exe ended with $rc"; }
+    echo "wine-check package: $(basename "$zip"), $(stat -c %s "$zip") bytes, plays from its folder"
+    ;;
   *)
-    echo "usage: wine-check.sh play|escape|missing|frames|probe WINDOWS_BUILD CONTENT [HOST_BUILD]" >&2
+    echo "usage: wine-check.sh play|escape|missing|frames|probe|vefexport|package WINDOWS_BUILD CONTENT [HOST_BUILD]" >&2
     exit 2
     ;;
 esac
