@@ -4,6 +4,7 @@
 # scripts/setup.sh --web also installs the web build's toolchain (emscripten,
 # Node.js for its tests) and the browser its test drives (headless Chromium
 # over python3-websocket).
+# scripts/setup.sh --windows adds what the Windows build's tests need (Wine).
 set -euo pipefail
 
 packages=(
@@ -19,6 +20,12 @@ packages=(
 )
 if [ "${1:-}" = --web ]; then
   packages+=(emscripten nodejs chromium python3-websocket)
+fi
+
+# The Windows build cross-compiles with mingw-w64 (above, also used by the
+# SDK compile check) and runs its tests under Wine on Xvfb.
+if [ "${1:-}" = --windows ]; then
+  packages+=(wine64)
 fi
 
 missing=()
