@@ -73,11 +73,11 @@ export DISPLAY=:$(head -1 "$ready")
     # bitmap fonts outside the prefix, and without them Wine draws the
     # System font with a TrueType stand-in of other shapes and widths.
     cp /usr/share/wine/fonts/vgasys.fon /usr/share/wine/fonts/vgafix.fon \
-       /usr/share/wine/fonts/vgaoem.fon "$WINEPREFIX/drive_c/windows/Fonts/"
+       "$WINEPREFIX/drive_c/windows/Fonts/" || exit 1
     "$wineserver" -w
     touch "$WINEPREFIX/.demo-ready"
   fi
-) 9>"$build/wine-prefix.lock"
+) 9>"$build/wine-prefix.lock" || exit 1
 
 # A folder with the programs and the content, as the package lays it out.
 stage() {  # stage DIR [with-scene]
