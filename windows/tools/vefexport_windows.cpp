@@ -12,6 +12,7 @@
 #include "Run.h"
 #include "Texture.h"
 #include "audio/Mp3Frames.h"
+#include "standin/cli.h"
 
 namespace vefexport {
 
@@ -56,20 +57,15 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   for (const std::string& a : args) {
     if (a == "--palette") {
-      std::fprintf(stderr, "vefexport: --palette needs libimagequant, which this Windows build "
-                           "is built without\n");
-      return vefexport::kExitUsage;
+      return standin::UsageError("vefexport", "--palette needs libimagequant, which this "
+                                              "Windows build is built without");
     }
   }
   vefexport::Options o;
   std::string error;
-  if (!vefexport::ParseOptions(args, &o, &error)) {
-    std::fprintf(stderr, "vefexport: %s\n%s%s", error.c_str(), vefexport::kUsage,
-                 vefexport::kWindowsLimits);
-    return vefexport::kExitUsage;
-  }
+  if (!vefexport::ParseOptions(args, &o, &error)) return standin::UsageError("vefexport", error);
   if (o.version) {
-    std::printf("vefexport %s (Windows)\n", DEMO_VERSION);
+    standin::PrintVersion("vefexport");
     return vefexport::kExitOk;
   }
   if (o.help) {
