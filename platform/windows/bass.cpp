@@ -40,6 +40,7 @@
 
 #include "audio/Mp3Frames.h"
 #include "audio/StreamClock.h"
+#include "audio/StreamTable.h"
 #include "bass.h"
 #include "standin/audio.h"
 
@@ -48,7 +49,6 @@ namespace {
 using namespace standin;
 
 constexpr DWORD kError = kAudioErrorValue;
-constexpr HSTREAM kFirstHandle = 0x10001;
 constexpr size_t kDecodeChunkFrames = 64;  // MP3 frames handed to the codec per call
 
 // Why a stream cannot be made goes to the debug channel; the program that
@@ -90,26 +90,16 @@ struct Stream {
   ~Stream() { Stop(); }
 };
 
-struct State {
-  std::mutex mutex;
-  bool initialized = false;
+struct State : StreamTable<Stream> {
   bool silent = false;
   UINT device = WAVE_MAPPER;
   bool held = false;  // DEMO_CLOCK_MS is set
   uint64_t heldMs = 0;
-  std::map<HSTREAM, std::unique_ptr<Stream>> streams;
-  HSTREAM nextHandle = kFirstHandle;
-  int error = kAudioOk;
 };
 
 State& state() {
   static State s;
   return s;
-}
-
-bool Fail(State& s, int code) {
-  s.error = code;
-  return false;
 }
 
 // DEMO_CLOCK_MS: up to 10 decimal digits; anything else is ignored (with a
@@ -275,11 +265,6 @@ uint64_t HeardFrames(Stream& st) {
   return st.lastHeard;
 }
 
-Stream* FindStream(State& s, DWORD handle) {
-  auto it = s.streams.find(handle);
-  return it == s.streams.end() ? nullptr : it->second.get();
-}
-
 bool ReadFileBytes(const char* name, DWORD offset, DWORD length, std::vector<uint8_t>* bytes) {
   FILE* f = std::fopen(name, "rb");
   if (f == nullptr) {
@@ -307,12 +292,9 @@ bool ReadFileBytes(const char* name, DWORD offset, DWORD length, std::vector<uin
 extern "C" BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD, HWND) {
   State& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
-  if (s.initialized) return Fail(s, kAudioErrorAlready);
-  if (device < -2) return Fail(s, kAudioErrorDevice);
-  if (freq == 0) freq = 44100;
-  if (freq < 1000 || freq > 192000) return Fail(s, kAudioErrorIllParam);
+  if (int problem = CheckInitArguments(s.initialized, device, &freq)) return s.Fail(problem);
   const UINT devices = waveOutGetNumDevs();
-  if (device > 0 && static_cast<UINT>(device) >= devices) return Fail(s, kAudioErrorDevice);
+  if (device > 0 && static_cast<UINT>(device) >= devices) return s.Fail(kAudioErrorDevice);
   s.device = device > 0 ? static_cast<UINT>(device) : WAVE_MAPPER;
   s.silent = device == -2 || devices == 0;
   if (device != -2 && devices == 0)
@@ -328,12 +310,12 @@ extern "C" HSTREAM WINAPI BASS_StreamCreateFile(BOOL mem, const void* file, DWOR
   State& s = state();
   {
     std::lock_guard<std::mutex> lock(s.mutex);
-    if (!s.initialized) return Fail(s, kAudioErrorInit), 0;
-    if (file == nullptr || (mem && length == 0)) return Fail(s, kAudioErrorIllParam), 0;
+    if (!s.initialized) return s.Fail(kAudioErrorInit), 0;
+    if (file == nullptr || (mem && length == 0)) return s.Fail(kAudioErrorIllParam), 0;
   }
   auto fail = [&](int code) -> HSTREAM {
     std::lock_guard<std::mutex> lock(s.mutex);
-    Fail(s, code);
+    s.Fail(code);
     return 0;
   };
   const std::string name = mem ? "music in memory" : static_cast<const char*>(file);
@@ -359,18 +341,14 @@ extern "C" HSTREAM WINAPI BASS_StreamCreateFile(BOOL mem, const void* file, DWOR
   st->loop = (flags & BASS_SAMPLE_LOOP) != 0;
 
   std::lock_guard<std::mutex> lock(s.mutex);
-  if (!s.initialized) return Fail(s, kAudioErrorInit), 0;
-  HSTREAM handle = s.nextHandle++;
-  if (s.nextHandle == 0 || s.nextHandle == kError) s.nextHandle = kFirstHandle;
-  s.streams.emplace(handle, std::move(st));
-  s.error = kAudioOk;
-  return handle;
+  if (!s.initialized) return s.Fail(kAudioErrorInit), 0;
+  return s.Add(std::move(st));
 }
 
 extern "C" BOOL WINAPI BASS_Start(void) {
   State& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
-  if (!s.initialized) return Fail(s, kAudioErrorInit);
+  if (!s.initialized) return s.Fail(kAudioErrorInit);
   s.error = kAudioOk;
   return TRUE;
 }
@@ -378,9 +356,8 @@ extern "C" BOOL WINAPI BASS_Start(void) {
 extern "C" BOOL WINAPI BASS_StreamPlay(HSTREAM handle, BOOL, DWORD flags) {
   State& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
-  if (!s.initialized) return Fail(s, kAudioErrorInit);
-  Stream* st = FindStream(s, handle);
-  if (st == nullptr) return Fail(s, kAudioErrorHandle);
+  Stream* st = s.Lookup(handle);
+  if (st == nullptr) return FALSE;
   st->Stop();
   st->loop = (flags & BASS_SAMPLE_LOOP) != 0;
   st->lastHeard = 0;
@@ -396,20 +373,16 @@ extern "C" BOOL WINAPI BASS_StreamPlay(HSTREAM handle, BOOL, DWORD flags) {
 extern "C" DWORD WINAPI BASS_StreamGetLength(HSTREAM handle) {
   State& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
-  if (!s.initialized) return Fail(s, kAudioErrorInit), kError;
-  Stream* st = FindStream(s, handle);
-  if (st == nullptr) return Fail(s, kAudioErrorHandle), kError;
-  s.error = kAudioOk;
+  Stream* st = s.Lookup(handle);
+  if (st == nullptr) return kError;
   return StreamBytes(st->shape, st->shape.frames);
 }
 
 extern "C" DWORD WINAPI BASS_ChannelGetPosition(DWORD handle) {
   State& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
-  if (!s.initialized) return Fail(s, kAudioErrorInit), kError;
-  Stream* st = FindStream(s, handle);
-  if (st == nullptr) return Fail(s, kAudioErrorHandle), kError;
-  s.error = kAudioOk;
+  Stream* st = s.Lookup(handle);
+  if (st == nullptr) return kError;
   // Held: N ms is N frames of a 1000 Hz output.
   if (s.held) return StreamPosition(st->shape, s.heldMs, 0, 1000, st->loop);
   if (!st->playing) return 0;

@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "audio/StreamClock.h"
+#include "audio/StreamTable.h"
 #include "standin/audio.h"
 
 namespace standin {
@@ -59,7 +60,6 @@ constexpr DWORD kError = kAudioErrorValue;
 constexpr int kOutputChannels = 2;
 constexpr Uint16 kCallbackFrames = 1024;  // device buffer asked for, frames
 constexpr int kDecodeChunkFrames = 1152;  // one MPEG layer 3 frame
-constexpr HSTREAM kFirstHandle = 0x10001;
 
 int64_t RealClock() {
   using namespace std::chrono;
@@ -129,9 +129,7 @@ struct Stream {
   }
 };
 
-struct State {
-  std::mutex mutex;
-  bool initialized = false;
+struct State : StreamTable<Stream> {
   bool sdlAudio = false;  // SDL's audio subsystem is ours to quit
   SDL_AudioDeviceID device = 0;  // 0: silent output
   int rate = 44100;              // output frames per second
@@ -142,9 +140,6 @@ struct State {
   uint64_t lastBuffer = 0;       // frames of the last callback
   uint64_t latency = 0;          // frames assumed queued beyond the callback buffer
   uint64_t lastHeard = 0;        // keeps the heard count monotonic
-  std::map<HSTREAM, std::unique_ptr<Stream>> streams;
-  HSTREAM nextHandle = kFirstHandle;
-  int error = kAudioOk;
   std::vector<int32_t> mix;      // callback scratch, samples
   std::vector<int16_t> part;     // callback scratch, samples
 };
@@ -152,11 +147,6 @@ struct State {
 State& state() {
   static State s;
   return s;
-}
-
-bool Fail(State& s, int code) {
-  s.error = code;
-  return false;
 }
 
 // Device frames heard so far. Caller holds the mutex.
@@ -295,11 +285,6 @@ SDL_AudioDeviceID OpenDevice(int device, int rate, bool* noSuchDevice, uint64_t*
   return id;
 }
 
-Stream* FindStream(State& s, DWORD handle) {
-  auto it = s.streams.find(handle);
-  return it == s.streams.end() ? nullptr : it->second.get();
-}
-
 void ShutdownLocked(State& s, std::unique_lock<std::mutex>& lock) {
   SDL_AudioDeviceID device = s.device;
   bool sdlAudio = s.sdlAudio;
@@ -357,10 +342,7 @@ using namespace standin;
 extern "C" BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD, HWND) {
   State& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
-  if (s.initialized) return Fail(s, kAudioErrorAlready);
-  if (device < -2) return Fail(s, kAudioErrorDevice);
-  if (freq == 0) freq = 44100;
-  if (freq < 1000 || freq > 192000) return Fail(s, kAudioErrorIllParam);
+  if (int problem = CheckInitArguments(s.initialized, device, &freq)) return s.Fail(problem);
   s.rate = static_cast<int>(freq);
   s.handed = s.lastBuffer = s.latency = s.lastHeard = 0;
   s.silentStart = s.clock();
@@ -372,7 +354,7 @@ extern "C" BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD, HWND) {
     SDL_AudioDeviceID id = OpenDevice(device, s.rate, &noSuchDevice, &latency, &sdlAudio);
     if (noSuchDevice) {
       if (sdlAudio) SDL_QuitSubSystem(SDL_INIT_AUDIO);
-      return Fail(s, kAudioErrorDevice);
+      return s.Fail(kAudioErrorDevice);
     }
     s.sdlAudio = sdlAudio;
     s.latency = latency;
@@ -394,17 +376,17 @@ extern "C" HSTREAM WINAPI BASS_StreamCreateFile(BOOL mem, const void* file, DWOR
   State& s = state();
   {
     std::lock_guard<std::mutex> lock(s.mutex);
-    if (!s.initialized) return Fail(s, kAudioErrorInit), 0;
+    if (!s.initialized) return s.Fail(kAudioErrorInit), 0;
   }
   if (file == nullptr || (mem && length == 0)) {
     std::lock_guard<std::mutex> lock(s.mutex);
-    return Fail(s, kAudioErrorIllParam), 0;
+    return s.Fail(kAudioErrorIllParam), 0;
   }
   auto st = std::make_unique<Stream>();
   st->name = mem ? "music in memory" : static_cast<const char*>(file);
   auto fail = [&](int code) -> HSTREAM {
     std::lock_guard<std::mutex> lock(s.mutex);
-    Fail(s, code);
+    s.Fail(code);
     return 0;
   };
 
@@ -459,19 +441,16 @@ extern "C" HSTREAM WINAPI BASS_StreamCreateFile(BOOL mem, const void* file, DWOR
   st->loop = (flags & BASS_SAMPLE_LOOP) != 0;
 
   std::lock_guard<std::mutex> lock(s.mutex);
-  if (!s.initialized) return Fail(s, kAudioErrorInit), 0;
+  if (!s.initialized) return s.Fail(kAudioErrorInit), 0;
   if (st->rate != s.rate || st->channels != kOutputChannels) {
     st->converter = SDL_NewAudioStream(AUDIO_S16SYS, static_cast<Uint8>(st->channels),
                                        static_cast<int>(st->rate), AUDIO_S16SYS, kOutputChannels,
                                        s.rate);
-    if (st->converter == nullptr) return Fail(s, kAudioErrorFormat), 0;
+    if (st->converter == nullptr) return s.Fail(kAudioErrorFormat), 0;
   }
-  HSTREAM handle = s.nextHandle++;
-  if (s.nextHandle == 0 || s.nextHandle == kError) s.nextHandle = kFirstHandle;
-  st->handle = handle;
-  s.streams.emplace(handle, std::move(st));
-  s.error = kAudioOk;
-  return handle;
+  Stream* stream = st.get();
+  stream->handle = s.Add(std::move(st));
+  return stream->handle;
 }
 
 extern "C" BOOL WINAPI BASS_Start(void) {
@@ -479,7 +458,7 @@ extern "C" BOOL WINAPI BASS_Start(void) {
   SDL_AudioDeviceID device;
   {
     std::lock_guard<std::mutex> lock(s.mutex);
-    if (!s.initialized) return Fail(s, kAudioErrorInit);
+    if (!s.initialized) return s.Fail(kAudioErrorInit);
     s.error = kAudioOk;
     device = s.device;
   }
@@ -492,10 +471,9 @@ extern "C" BOOL WINAPI BASS_Start(void) {
 extern "C" BOOL WINAPI BASS_StreamPlay(HSTREAM handle, BOOL, DWORD flags) {
   State& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
-  if (!s.initialized) return Fail(s, kAudioErrorInit);
-  Stream* st = FindStream(s, handle);
-  if (st == nullptr) return Fail(s, kAudioErrorHandle);
-  if (st->playing && mpg123_seek(st->decoder, 0, SEEK_SET) < 0) return Fail(s, kAudioErrorFileForm);
+  Stream* st = s.Lookup(handle);
+  if (st == nullptr) return FALSE;
+  if (st->playing && mpg123_seek(st->decoder, 0, SEEK_SET) < 0) return s.Fail(kAudioErrorFileForm);
   if (st->converter != nullptr) SDL_AudioStreamClear(st->converter);
   st->loop = (flags & BASS_SAMPLE_LOOP) != 0;
   st->ended = false;
@@ -510,20 +488,16 @@ extern "C" BOOL WINAPI BASS_StreamPlay(HSTREAM handle, BOOL, DWORD flags) {
 extern "C" DWORD WINAPI BASS_StreamGetLength(HSTREAM handle) {
   State& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
-  if (!s.initialized) return Fail(s, kAudioErrorInit), kError;
-  Stream* st = FindStream(s, handle);
-  if (st == nullptr) return Fail(s, kAudioErrorHandle), kError;
-  s.error = kAudioOk;
+  Stream* st = s.Lookup(handle);
+  if (st == nullptr) return kError;
   return StreamBytes(st->Shape(), st->frames);  // never the error value
 }
 
 extern "C" DWORD WINAPI BASS_ChannelGetPosition(DWORD handle) {
   State& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
-  if (!s.initialized) return Fail(s, kAudioErrorInit), kError;
-  Stream* st = FindStream(s, handle);
-  if (st == nullptr) return Fail(s, kAudioErrorHandle), kError;
-  s.error = kAudioOk;
+  Stream* st = s.Lookup(handle);
+  if (st == nullptr) return kError;
   if (!st->playing) return 0;
   return StreamPosition(st->Shape(), HeardFrames(s), st->startFrame, s.rate, st->loop);
 }
