@@ -45,7 +45,10 @@ work=$(mktemp -d)
 Xvfb -displayfd 3 -screen 0 800x600x16 -nolisten tcp 3>"$ready" >/dev/null 2>&1 &
 xvfb=$!
 cleanup() {
+  # -k only asks the server to go; the next test's Wine must not find it
+  # still closing (its clients then die with "Connection reset by peer").
   "$wineserver" -k 2>/dev/null
+  "$wineserver" -w 2>/dev/null
   kill "$xvfb" 2>/dev/null
   rm -rf "$ready" "$work"
 }
@@ -116,7 +119,9 @@ stop_demo() {
 
 # Waits until the demo's window exists.
 wait_window() {
-  for _ in $(seq 300); do
+  # Wine's first start in a fresh display (its server, the desktop) takes
+  # tens of seconds on a busy machine.
+  for _ in $(seq 600); do
     xdotool search --name "Brisolo - Wir kommen!" >/dev/null 2>&1 && return 0
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.2
