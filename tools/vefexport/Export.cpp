@@ -933,37 +933,10 @@ class SceneEmitter {
           s->lastRef[c] = seen->second.first;
           s->lastMesh[c] = seen->second.second;
           s->last[c].clear();  // the next frame compares against nothing
-          if (in.lit) {
-            key.mesh = s->lastMesh[c];
-          } else {
-            key.morph = s->lastRef[c];
-            if (flipBack) key.matrix.scale = vef::Float3{{1, 1, -1}};
-          }
-          w->addKey(key);
-          continue;
+        } else {
+          bakeChunk(f, c, flipBack, s, w, lists);
+          if (plan_.viewInKeys) s->byTime[c].emplace(tick, std::make_pair(s->lastRef[c], s->lastMesh[c]));
         }
-        std::vector<float>& q = s->q;
-        q.resize(ch.vertices.size() * 3);
-        const auto& src = s->baked[size_t(ch.instance)];
-        for (size_t v = 0; v < ch.vertices.size(); ++v) {
-          const auto& p = src[ch.vertices[v]];
-          Vec3 st = plan_.toStored(f, {p[0], p[1], p[2]});
-          if (flipBack) st[2] = -st[2];
-          for (size_t k = 0; k < 3; ++k) q[3 * v + k] = float(st[k]);
-        }
-        if (!plan_.viewInKeys || s->lastRef[c] < 0 || q != s->last[c]) {
-          vef::VertexListRecord list;
-          list.positions.resize(ch.vertices.size());
-          for (size_t v = 0; v < ch.vertices.size(); ++v) list.positions[v] = {q[3 * v], q[3 * v + 1], q[3 * v + 2]};
-          s->lastRef[c] = w->addVertexList(list);
-          s->last[c] = q;
-          ++*lists;
-          if (in.lit) {
-            perFrame_[c].vertexList = s->lastRef[c];
-            s->lastMesh[c] = w->addMesh(perFrame_[c]);
-          }
-        }
-        if (plan_.viewInKeys) s->byTime[c].emplace(tick, std::make_pair(s->lastRef[c], s->lastMesh[c]));
         if (in.lit) {
           key.mesh = s->lastMesh[c];
         } else {
@@ -974,6 +947,34 @@ class SceneEmitter {
       w->addKey(key);
     }
     return true;
+  }
+
+  // Chunk c's pose at frame f in stored coordinates; a new vertex list (and,
+  // lit, a mesh) unless it equals the previous frame's with the camera fixed.
+  void bakeChunk(uint32_t f, size_t c, bool flipBack, FrameState* s, vef::SceneWriter* w, uint64_t* lists) {
+    const Chunk& ch = plan_.chunks[c];
+    const Instance& in = plan_.instances[size_t(ch.instance)];
+    std::vector<float>& q = s->q;
+    q.resize(ch.vertices.size() * 3);
+    const auto& src = s->baked[size_t(ch.instance)];
+    for (size_t v = 0; v < ch.vertices.size(); ++v) {
+      const auto& p = src[ch.vertices[v]];
+      Vec3 st = plan_.toStored(f, {p[0], p[1], p[2]});
+      if (flipBack) st[2] = -st[2];
+      for (size_t k = 0; k < 3; ++k) q[3 * v + k] = float(st[k]);
+    }
+    if (!plan_.viewInKeys || s->lastRef[c] < 0 || q != s->last[c]) {
+      vef::VertexListRecord list;
+      list.positions.resize(ch.vertices.size());
+      for (size_t v = 0; v < ch.vertices.size(); ++v) list.positions[v] = {q[3 * v], q[3 * v + 1], q[3 * v + 2]};
+      s->lastRef[c] = w->addVertexList(list);
+      s->last[c] = q;
+      ++*lists;
+      if (in.lit) {
+        perFrame_[c].vertexList = s->lastRef[c];
+        s->lastMesh[c] = w->addMesh(perFrame_[c]);
+      }
+    }
   }
 
   const Model& m_;
