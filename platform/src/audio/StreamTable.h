@@ -30,6 +30,22 @@ struct StreamTable {
     return false;
   }
 
+  // Fail under the mutex; 0, the handle of no stream.
+  uint32_t FailLocked(int code) {
+    std::lock_guard<std::mutex> lock(mutex);
+    error = code;
+    return 0;
+  }
+
+  // BASS_StreamCreateFile's arguments, under the mutex: false with the error
+  // recorded before BASS_Init, for no file, or for memory of no length.
+  bool CreateArgumentsUsable(bool mem, const void* file, unsigned long length) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!initialized) return Fail(kAudioErrorInit);
+    if (file == nullptr || (mem && length == 0)) return Fail(kAudioErrorIllParam);
+    return true;
+  }
+
   // The stream of `handle`, the last error cleared; null with the error
   // recorded before BASS_Init or for a handle that names no stream.
   Stream* Lookup(uint32_t handle) {

@@ -374,21 +374,10 @@ extern "C" BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD, HWND) {
 extern "C" HSTREAM WINAPI BASS_StreamCreateFile(BOOL mem, const void* file, DWORD offset,
                                                 DWORD length, DWORD flags) {
   State& s = state();
-  {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    if (!s.initialized) return s.Fail(kAudioErrorInit), 0;
-  }
-  if (file == nullptr || (mem && length == 0)) {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.Fail(kAudioErrorIllParam), 0;
-  }
+  if (!s.CreateArgumentsUsable(mem, file, length)) return 0;
+  auto fail = [&](int code) -> HSTREAM { return s.FailLocked(code); };
   auto st = std::make_unique<Stream>();
   st->name = mem ? "music in memory" : static_cast<const char*>(file);
-  auto fail = [&](int code) -> HSTREAM {
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.Fail(code);
-    return 0;
-  };
 
   if (mem) {
     st->source.memory = static_cast<const uint8_t*>(file);
