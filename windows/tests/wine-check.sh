@@ -82,6 +82,11 @@ export DISPLAY=:$(head -1 "$ready")
   fi
 ) 9>"$build/wine-prefix.lock" || exit 1
 
+# One Wine server for the whole check. Left to itself it ends a few seconds
+# after its last program, and a program started in that moment dies with
+# "Connection reset by peer" (the package check runs vefdump.exe, then the demo).
+"$wineserver" -p
+
 # A folder with the programs and the content, as the package lays it out.
 stage() {  # stage DIR [with-scene]
   mkdir -p "$1"
