@@ -30,7 +30,6 @@ import zlib
 import websocket
 
 TIMES = [0, 2500, 5000, 7500, 9900]
-MAX_ROUNDING_PIXELS = 64  # of 480000; see check_pictures
 CHROMIUM_FLAGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
                   '--disable-background-networking', '--disable-component-update', '--disable-sync',
                   '--mute-audio', '--remote-debugging-port=0']
@@ -207,19 +206,12 @@ def check_pictures(browser, base, democapture, content, work):
         actual = widen565(base64.b64decode(picture['data']), width, height, picture['pitch'])
         differing = [(x // 3, y) for y in range(height) if actual[y] != expected[y]
                      for x in range(0, width * 3, 3) if actual[y][x:x + 3] != expected[y][x:x + 3]]
-        # Known residue: the web build's C library rounds a few sin, cos, tan
-        # and atan results one step away from glibc's, which moves a shade by
-        # one step at a handful of pixels. Anything more is a fault.
-        far = [(x, y) for x, y in differing
-               if any(abs((a >> shift) - (b >> shift)) > 1 for a, b, shift in
-                      zip(actual[y][3 * x:3 * x + 3], expected[y][3 * x:3 * x + 3], (3, 2, 3)))]
-        if len(differing) > MAX_ROUNDING_PIXELS or far:
-            x, y = (far or differing)[0]
-            raise Failure('time %d: %d pixels differ from democapture\'s frame (%d by more than a step), the first at'
-                          ' (%d, %d): %s, not %s' % (t, len(differing), len(far), x, y,
-                                                    actual[y][3 * x:3 * x + 3].hex(), expected[y][3 * x:3 * x + 3].hex()))
-        print('browser_test: time %5d: the page\'s picture equals democapture\'s %s' %
-              (t, 'bit for bit' if not differing else 'but for %d pixels one shade step apart' % len(differing)))
+        if differing:
+            x, y = differing[0]
+            raise Failure('time %d: %d pixels differ from democapture\'s frame, the first at (%d, %d): %s, not %s' %
+                          (t, len(differing), x, y, actual[y][3 * x:3 * x + 3].hex(),
+                           expected[y][3 * x:3 * x + 3].hex()))
+        print('browser_test: time %5d: the page\'s picture equals democapture\'s bit for bit' % t)
 
 
 def start(browser, base, query=''):
