@@ -18,9 +18,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 
+#include "audio/StreamClock.h"
+#include "audio/StreamTable.h"
 #include "standin/audio.h"
 #include "webhost/web.h"
 
@@ -49,43 +52,17 @@ EM_JS(void, web_audio_stop_all, (), { Module.demoPage.audioStopAll(); });
 namespace standin {
 namespace {
 
-constexpr DWORD kError = 0xFFFFFFFFu;
-constexpr HSTREAM kFirstHandle = 1;
-
 struct Stream {
   std::string name;
-  uint64_t frames = 0;  // of the decoded buffer
-  int channels = 2;
-  int rate = 44100;     // frames per second of the decoded buffer
+  StreamShape shape;  // of the decoded buffer
   bool loop = false;
-  int playing = -1;     // the page's id once played
-  uint64_t heard = 0;   // frames, monotonic
+  int playing = -1;   // the page's id once played
+  uint64_t heard = 0; // frames, monotonic
 };
 
-struct State {
-  bool initialized = false;
-  int error = kAudioOk;
-  std::map<HSTREAM, Stream> streams;
-  HSTREAM nextHandle = kFirstHandle;
-};
-
-State& state() {
-  static State s;
-  return s;
-}
-
-bool Fail(int code) {
-  state().error = code;
-  return false;
-}
-
-Stream* Find(HSTREAM handle) {
-  auto it = state().streams.find(handle);
-  return it != state().streams.end() ? &it->second : nullptr;
-}
-
-DWORD Bytes(const Stream& st, uint64_t frames) {
-  return static_cast<DWORD>(std::min<uint64_t>(frames * static_cast<uint64_t>(st.channels) * 2, kError - 1));
+StreamTable<Stream>& table() {
+  static StreamTable<Stream> t;
+  return t;
 }
 
 // The smallest position (bytes) at which the demo's time, position x 10000 /
@@ -96,24 +73,31 @@ DWORD PositionForTime(int time, DWORD length) {
   double p = std::floor(static_cast<double>(time) * static_cast<double>(len) / 10000.0);
   while (p > 0 && timeOf(p - 1) >= time) p -= 1;
   while (timeOf(p) < time) p += 1;
-  return static_cast<DWORD>(std::min<double>(p, kError - 1));
+  return static_cast<DWORD>(std::min<double>(p, kAudioErrorValue - 1));
 }
 
 }  // namespace
 
-int AudioLastError() { return state().error; }
+int AudioLastError() {
+  std::lock_guard<std::mutex> lock(table().mutex);
+  return table().error;
+}
 
 void SetAudioClock(AudioClock) {}  // the page's audio context is the clock
 
 void AudioShutdown() {
   web_audio_stop_all();
-  State& s = state();
-  s.streams.clear();
-  s.initialized = false;
-  s.error = kAudioOk;
+  StreamTable<Stream>& t = table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  t.streams.clear();
+  t.initialized = false;
+  t.error = kAudioOk;
 }
 
-bool AudioFreeStream(uint32_t handle) { return state().streams.erase(handle) > 0; }
+bool AudioFreeStream(uint32_t handle) {
+  std::lock_guard<std::mutex> lock(table().mutex);
+  return table().streams.erase(handle) > 0;
+}
 
 bool AudioIsSilent() { return false; }
 
@@ -122,81 +106,84 @@ bool AudioIsSilent() { return false; }
 using namespace standin;
 
 extern "C" BOOL WINAPI BASS_Init(int device, DWORD freq, DWORD, HWND) {
-  State& s = state();
-  if (s.initialized) return Fail(kAudioErrorAlready);
-  if (device < -2) return Fail(kAudioErrorDevice);
-  if (freq != 0 && (freq < 1000 || freq > 192000)) return Fail(kAudioErrorIllParam);
-  s.initialized = true;
-  s.error = kAudioOk;
+  StreamTable<Stream>& t = table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  if (int problem = CheckInitArguments(t.initialized, device, &freq)) return t.Fail(problem);
+  t.initialized = true;
+  t.error = kAudioOk;
   return TRUE;
 }
 
-extern "C" HSTREAM WINAPI BASS_StreamCreateFile(BOOL mem, const void* file, DWORD, DWORD, DWORD flags) {
-  State& s = state();
-  if (!s.initialized) return Fail(kAudioErrorInit), 0;
+extern "C" HSTREAM WINAPI BASS_StreamCreateFile(BOOL mem, const void* file, DWORD, DWORD length, DWORD flags) {
+  StreamTable<Stream>& t = table();
+  if (!t.CreateArgumentsUsable(mem, file, length)) return 0;
   // The page decodes files; music in memory is not used by the demo.
-  if (file == nullptr || mem) return Fail(kAudioErrorIllParam), 0;
-  Stream st;
-  st.name = static_cast<const char*>(file);
-  if (FILE* f = std::fopen(st.name.c_str(), "rb")) {
+  if (mem) return t.FailLocked(kAudioErrorIllParam);
+  auto st = std::make_unique<Stream>();
+  st->name = static_cast<const char*>(file);
+  if (FILE* f = std::fopen(st->name.c_str(), "rb")) {
     std::fclose(f);
   } else {
-    OutputDebugStringA((st.name + ": cannot open the music file\n").c_str());
-    return Fail(kAudioErrorFileOpen), 0;
+    OutputDebugStringA((st->name + ": cannot open the music file\n").c_str());
+    return t.FailLocked(kAudioErrorFileOpen);
   }
   double frames = 0;
-  if (!web_audio_find(st.name.c_str(), &frames, &st.channels, &st.rate) || frames <= 0) {
-    OutputDebugStringA((st.name + ": not a playable music file\n").c_str());
-    return Fail(kAudioErrorFileForm), 0;
+  int rate = 0;
+  if (!web_audio_find(st->name.c_str(), &frames, &st->shape.channels, &rate) || frames <= 0) {
+    OutputDebugStringA((st->name + ": not a playable music file\n").c_str());
+    return t.FailLocked(kAudioErrorFileForm);
   }
-  st.frames = static_cast<uint64_t>(frames);
-  st.loop = (flags & BASS_SAMPLE_LOOP) != 0;
-  const HSTREAM handle = s.nextHandle++;
-  s.streams.emplace(handle, st);
-  s.error = kAudioOk;
-  return handle;
+  st->shape.rate = rate;
+  st->shape.frames = static_cast<uint64_t>(frames);
+  st->loop = (flags & BASS_SAMPLE_LOOP) != 0;
+  std::lock_guard<std::mutex> lock(t.mutex);
+  if (!t.initialized) return t.Fail(kAudioErrorInit), 0;
+  return t.Add(std::move(st));
 }
 
 extern "C" BOOL WINAPI BASS_Start(void) {
-  if (!state().initialized) return Fail(kAudioErrorInit);
-  state().error = kAudioOk;
+  StreamTable<Stream>& t = table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  if (!t.initialized) return t.Fail(kAudioErrorInit);
+  t.error = kAudioOk;
   return TRUE;
 }
 
 extern "C" BOOL WINAPI BASS_StreamPlay(HSTREAM handle, BOOL, DWORD flags) {
-  if (!state().initialized) return Fail(kAudioErrorInit);
-  Stream* st = Find(handle);
-  if (st == nullptr) return Fail(kAudioErrorHandle);
+  StreamTable<Stream>& t = table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  Stream* st = t.Lookup(handle);
+  if (st == nullptr) return FALSE;
   st->loop = (flags & BASS_SAMPLE_LOOP) != 0;
   st->playing = web_audio_play(st->name.c_str(), st->loop ? 1 : 0);
   st->heard = 0;
-  state().error = kAudioOk;
   return TRUE;
 }
 
 extern "C" DWORD WINAPI BASS_StreamGetLength(HSTREAM handle) {
-  if (!state().initialized) return Fail(kAudioErrorInit), kError;
-  Stream* st = Find(handle);
-  if (st == nullptr) return Fail(kAudioErrorHandle), kError;
-  state().error = kAudioOk;
-  return Bytes(*st, st->frames);
+  StreamTable<Stream>& t = table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  Stream* st = t.Lookup(handle);
+  if (st == nullptr) return kAudioErrorValue;
+  return StreamBytes(st->shape, st->shape.frames);  // never the error value
 }
 
 extern "C" DWORD WINAPI BASS_ChannelGetPosition(DWORD handle) {
-  if (!state().initialized) return Fail(kAudioErrorInit), kError;
-  Stream* st = Find(handle);
-  if (st == nullptr) return Fail(kAudioErrorHandle), kError;
-  state().error = kAudioOk;
+  StreamTable<Stream>& t = table();
+  std::lock_guard<std::mutex> lock(t.mutex);
+  Stream* st = t.Lookup(handle);
+  if (st == nullptr) return kAudioErrorValue;
   const int fixed = WebHook("time");
-  if (fixed >= 0) return PositionForTime(fixed, Bytes(*st, st->frames));
+  if (fixed >= 0) return PositionForTime(fixed, StreamBytes(st->shape, st->shape.frames));
   const int benchFrame = WebBenchFrame();
   if (benchFrame >= 0) {
     // A benchmark steps through the music at 25 frames a second.
-    return Bytes(*st, std::min<uint64_t>(static_cast<uint64_t>(benchFrame) * st->rate / 25, st->frames));
+    const uint64_t frames = static_cast<uint64_t>(benchFrame) * static_cast<uint64_t>(st->shape.rate) / 25;
+    return StreamBytes(st->shape, std::min(frames, st->shape.frames));
   }
   if (st->playing < 0) return 0;
+  // Heard at the buffer's own rate: the output runs at the stream's rate.
   const double seconds = web_audio_heard(st->playing);
-  const uint64_t frames = seconds > 0 ? static_cast<uint64_t>(seconds * st->rate) : 0;
-  st->heard = std::max(st->heard, frames);
-  return Bytes(*st, st->loop ? st->heard % st->frames : std::min(st->heard, st->frames));
+  st->heard = std::max(st->heard, seconds > 0 ? static_cast<uint64_t>(seconds * st->shape.rate) : 0);
+  return StreamPosition(st->shape, st->heard, 0, static_cast<int>(st->shape.rate), st->loop);
 }
