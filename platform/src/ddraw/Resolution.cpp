@@ -5,10 +5,23 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <thread>
 
+#include "raster/Raster.h"
 #include "raster/TileQueue.h"
 #include "standin/rgb565.h"
+
+#if defined(__x86_64__)
+// GCC 12 reports the deliberately undefined pass-through operand inside its
+// own AVX-512 intrinsic headers as (maybe) uninitialized.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
+#include <immintrin.h>
+#define STANDIN_WIDE_BOX_FILTER 1
+#endif
 
 namespace standin {
 
@@ -23,21 +36,25 @@ int64_t CeilDiv(int64_t n, int64_t d) { return n >= 0 ? (n + d - 1) / d : -((-n)
 // widened by bit replication and decoded to 16-bit linear light, packed as
 // red | green << 21 | blue << 42: the sum of up to 16 samples (at most
 // 16 * 65535 < 2^21 per channel) adds in one 64-bit register. `encode` maps
-// 16-bit linear light to the nearest 8-bit stored value.
+// 16-bit linear light to the nearest 8-bit stored value (three bytes of
+// padding after it, so that a 32-bit gather may read any entry). `d5` and
+// `d6` are the decoded values of each 5- and 6-bit channel value.
 struct LinearLight {
   uint64_t linear[65536];
-  uint8_t encode[65536];
+  uint8_t encode[65536 + 3];
+  uint16_t d5[32], d6[64];
 
   static double Decode(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
   static double Encode(double l) { return l <= 0.0031308 ? l * 12.92 : 1.055 * std::pow(l, 1.0 / 2.4) - 0.055; }
   static uint64_t Linear(int stored) { return uint64_t(std::lround(Decode(stored / 255.0) * 65535.0)); }
 
   LinearLight() {
-    uint64_t d5[32], d6[64];
-    for (int c = 0; c < 32; ++c) d5[c] = Linear(Widen5(uint32_t(c)));
-    for (int c = 0; c < 64; ++c) d6[c] = Linear(Widen6(uint32_t(c)));
-    for (uint32_t v = 0; v < 65536; ++v) linear[v] = d5[v >> 11] | d6[(v >> 5) & 63] << 21 | d5[v & 31] << 42;
+    for (int c = 0; c < 32; ++c) d5[c] = uint16_t(Linear(Widen5(uint32_t(c))));
+    for (int c = 0; c < 64; ++c) d6[c] = uint16_t(Linear(Widen6(uint32_t(c))));
+    for (uint32_t v = 0; v < 65536; ++v)
+      linear[v] = uint64_t{d5[v >> 11]} | uint64_t{d6[(v >> 5) & 63]} << 21 | uint64_t{d5[v & 31]} << 42;
     for (int l = 0; l < 65536; ++l) encode[l] = uint8_t(std::lround(Encode(l / 65535.0) * 255.0));
+    encode[65536] = encode[65537] = encode[65538] = 0;
   }
 };
 
@@ -79,19 +96,93 @@ int AxisScale::Nearest(int i) const {
 
 namespace {
 
+#ifdef STANDIN_WIDE_BOX_FILTER
+#define STANDIN_WIDE_TARGET __attribute__((target("avx2,avx512f,avx512bw")))
+
+// The sums of each horizontal pair of 16-bit lanes, in 32-bit lanes.
+STANDIN_WIDE_TARGET inline __m512i PairSums(__m512i v) {
+  return _mm512_add_epi32(_mm512_and_si512(v, _mm512_set1_epi32(0xFFFF)), _mm512_srli_epi32(v, 16));
+}
+
+// One output row of an N x N filter (N = 2 or 4) from 32 samples of each of
+// its N input rows at a time: the channels decoded by 16-bit permutes of the
+// 5- and 6-bit tables, summed per block, divided, and encoded by a gather.
+// Returns the columns done; the caller finishes the row. A block of one value
+// comes out as its widened value here too (the tables round-trip).
+template <int N>
+STANDIN_WIDE_TARGET int BoxRowWide(const uint16_t* const* in, int outWidth, uint32_t* o, const LinearLight& t) {
+  constexpr int kOut = 32 / N;  // output pixels per step
+  constexpr int kShift = N == 2 ? 2 : 4;
+  const __m512i t5 = _mm512_loadu_si512(t.d5);
+  const __m512i t6lo = _mm512_loadu_si512(t.d6);
+  const __m512i t6hi = _mm512_loadu_si512(t.d6 + 32);
+  const __m512i mask5 = _mm512_set1_epi16(31), mask6 = _mm512_set1_epi16(63);
+  const int* encode = reinterpret_cast<const int*>(t.encode);
+  int col = 0;
+  for (; col + kOut <= outWidth; col += kOut) {
+    __m512i sum[3] = {_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512()};
+    for (int sub = 0; sub < N; ++sub) {
+      const __m512i v = _mm512_loadu_si512(in[sub] + col * N);
+      sum[0] = _mm512_add_epi32(sum[0], PairSums(_mm512_permutexvar_epi16(_mm512_srli_epi16(v, 11), t5)));
+      sum[1] = _mm512_add_epi32(
+          sum[1], PairSums(_mm512_permutex2var_epi16(t6lo, _mm512_and_si512(_mm512_srli_epi16(v, 5), mask6), t6hi)));
+      sum[2] = _mm512_add_epi32(sum[2], PairSums(_mm512_permutexvar_epi16(_mm512_and_si512(v, mask5), t5)));
+    }
+    if constexpr (N == 2) {
+      __m512i rgb = _mm512_setzero_si512();
+      for (int c = 0; c < 3; ++c) {
+        const __m512i mean = _mm512_srli_epi32(_mm512_add_epi32(sum[c], _mm512_set1_epi32(2)), kShift);
+        const __m512i code = _mm512_and_si512(_mm512_i32gather_epi32(mean, encode, 1), _mm512_set1_epi32(0xFF));
+        rgb = _mm512_or_si512(_mm512_slli_epi32(rgb, 8), code);
+      }
+      _mm512_storeu_si512(o + col, rgb);
+    } else {
+      __m256i rgb = _mm256_setzero_si256();
+      for (int c = 0; c < 3; ++c) {
+        // Pairs of pair sums: each 64-bit lane's low half holds its block.
+        const __m256i block = _mm512_cvtepi64_epi32(_mm512_add_epi32(sum[c], _mm512_srli_epi64(sum[c], 32)));
+        const __m256i mean = _mm256_srli_epi32(_mm256_add_epi32(block, _mm256_set1_epi32(8)), kShift);
+        const __m256i code = _mm256_and_si256(_mm256_i32gather_epi32(encode, mean, 1), _mm256_set1_epi32(0xFF));
+        rgb = _mm256_or_si256(_mm256_slli_epi32(rgb, 8), code);
+      }
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + col), rgb);
+    }
+  }
+  return col;
+}
+#endif
+
+// The 512-bit filter runs where the 512-bit drawing kernel does: DEMO_KERNEL
+// forcing a narrower kernel forces the plain filter too.
+bool WideFilter() {
+#ifdef STANDIN_WIDE_BOX_FILTER
+  raster::Kernel kernel = raster::ParseKernel(std::getenv("DEMO_KERNEL"), nullptr);
+  if (kernel == raster::Kernel::Auto) kernel = raster::BestKernel();
+  return kernel == raster::Kernel::Avx512;
+#else
+  return false;
+#endif
+}
+
 // Output rows [first, last) of BoxFilter565 for a block side of N. A block of
 // one value is its widened value (what the mean in linear light gives back
 // exactly); others take the sum through the packed table.
 template <int N>
 void BoxRows(const uint16_t* pixels, int pitch, int outWidth, int first, int last, uint32_t* out,
-             int outPitch) {
+             int outPitch, bool wide) {
   const LinearLight& t = Tables();
   constexpr uint64_t kCount = N * N, kMask = (uint64_t{1} << 21) - 1;
   for (int row = first; row < last; ++row) {
     const uint16_t* in[N];
     for (int sub = 0; sub < N; ++sub) in[sub] = Row(pixels, pitch, row * N + sub);
     uint32_t* o = out + static_cast<ptrdiff_t>(row) * outPitch;
-    for (int col = 0; col < outWidth; ++col) {
+    int col = 0;
+#ifdef STANDIN_WIDE_BOX_FILTER
+    if constexpr (N == 2 || N == 4) {
+      if (wide) col = BoxRowWide<N>(in, outWidth, o, t);
+    }
+#endif
+    for (; col < outWidth; ++col) {
       const int x = col * N;
       const uint16_t first0 = in[0][x];
       bool uniform = true;
@@ -110,6 +201,7 @@ void BoxRows(const uint16_t* pixels, int pitch, int outWidth, int first, int las
       o[col] = uint32_t{t.encode[r]} << 16 | uint32_t{t.encode[g]} << 8 | t.encode[b];
     }
   }
+  (void)wide;
 }
 
 }  // namespace
@@ -117,11 +209,12 @@ void BoxRows(const uint16_t* pixels, int pitch, int outWidth, int first, int las
 void BoxFilter565(const uint16_t* pixels, int width, int height, int pitch, int n, uint32_t* out,
                   int outPitch) {
   const int outWidth = width / n, outHeight = height / n;
+  const bool wide = WideFilter();
   auto rows = [&](int first, int last) {
     switch (n) {
-      case 2: BoxRows<2>(pixels, pitch, outWidth, first, last, out, outPitch); break;
-      case 3: BoxRows<3>(pixels, pitch, outWidth, first, last, out, outPitch); break;
-      case 4: BoxRows<4>(pixels, pitch, outWidth, first, last, out, outPitch); break;
+      case 2: BoxRows<2>(pixels, pitch, outWidth, first, last, out, outPitch, wide); break;
+      case 3: BoxRows<3>(pixels, pitch, outWidth, first, last, out, outPitch, wide); break;
+      case 4: BoxRows<4>(pixels, pitch, outWidth, first, last, out, outPitch, wide); break;
       default:
         for (int y = first; y < last; ++y) {
           const uint16_t* in = Row(pixels, pitch, y);
