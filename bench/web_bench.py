@@ -1,7 +1,9 @@
 #!/usr/bin/python3
-"""Frame times of the web build in headless Chromium, one thread: every frame
-of a packed site's content at 25 fps (the page's ?bench=1: Render, draw and
-present into memory, nothing shown), and the size of the page's own code.
+"""Frame times of the web build in headless Chromium: every frame of a packed
+site's content at 25 fps (the page's ?bench=1: Render, draw and present into
+memory, nothing shown), by the one-thread program (a plain static server) and
+by the threaded one (served cross-origin isolated), and the size of the page's
+own code.
 
 usage: web_bench.py SITE_DIR     (a site made by scripts/web-pack.sh)
 """
@@ -11,30 +13,40 @@ import sys
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'web'))
 import browser_test  # noqa: E402  (the DevTools driver and the static server)
 
+ONE_THREAD = ('index.html', 'page.js', 'demo.js', 'demo.wasm')
+THREADED = ('threads/demo.js', 'threads/demo.worker.js', 'threads/demo.wasm')
 
-def main():
-    site = sys.argv[1]
-    code = sum(os.path.getsize(os.path.join(site, f)) for f in ('index.html', 'page.js', 'demo.js', 'demo.wasm'))
-    server, base = browser_test.serve(site)
+
+def run(site, isolated):
+    """The benchmark result of the page, or None when it failed."""
+    server, base = browser_test.serve(site, isolated=isolated)
     browser = browser_test.Browser()
     try:
-        browser.open(base + '?bench=1')
+        browser.open(base + '?bench=1' + ('&threads=1' if isolated else ''))
         browser.wait('!!window.benchResult || demoState.phase === "failed"', 900, 'the benchmark to finish')
-        r = browser.eval('window.benchResult')
-        timing = browser.eval('demoState.timing')
+        result = browser.eval('window.benchResult')
+        if result:
+            result['program'] = browser.eval('demoState.program')
+            result['cores'] = browser.eval('navigator.hardwareConcurrency')
+        return result
     finally:
         browser.close()
         server.shutdown()
-    if not r:
-        print('web_bench: the page failed', file=sys.stderr)
-        return 1
-    print('web_bench: %d frames at 800x600, one thread: mean %.2f ms, 99th percentile %.2f ms, worst %.2f ms'
-          % (r['frames'], r['mean'], r['p99'], r['worst']))
-    print('web_bench: first picture %.0f ms after the content arrived' %
-          (timing['firstPresent'] - timing['contentArrived']) if 'firstPresent' in timing else
-          'web_bench: (no picture is shown in a benchmark run)')
-    print('web_bench: the page\'s code (index.html, page.js, demo.js, demo.wasm): %d bytes (%.2f MB)' %
-          (code, code / 1e6))
+
+
+def main():
+    site = sys.argv[1]
+    for isolated in (False, True):
+        r = run(site, isolated)
+        if not r:
+            print('web_bench: the page failed', file=sys.stderr)
+            return 1
+        threads = 'threads on %d cores' % r['cores'] if isolated else 'one thread'
+        print('web_bench: %s, %d frames at 800x600, %s: mean %.2f ms, 99th percentile %.2f ms, worst %.2f ms'
+              % (r['program'], r['frames'], threads, r['mean'], r['p99'], r['worst']))
+    for name, files in (('one-thread', ONE_THREAD), ('threaded', THREADED)):
+        size = sum(os.path.getsize(os.path.join(site, f)) for f in files)
+        print('web_bench: the page\'s %s code (%s): %d bytes (%.2f MB)' % (name, ', '.join(files), size, size / 1e6))
     return 0
 
 

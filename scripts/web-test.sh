@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# The web build and its browser test: builds the web preset (build-web/),
-# packs the default content into a site, and runs tests/web/browser_test.py
-# in headless Chromium against the desktop build's democapture and demo (the
-# default preset, built here if needed). A second site has a four-second music
-# file, so that playing to the end takes seconds.
+# The web build and its browser test: builds the web presets (build-web/ and
+# build-web-threads/), packs the default content into a site, and runs
+# tests/web/browser_test.py in headless Chromium against the desktop build's
+# democapture and demo (the default preset, built here if needed). A second
+# site has a four-second music file, so that playing to the end takes seconds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh --web

@@ -8,6 +8,13 @@
 //             and keeps a copy of every presented 16-bit picture (keptPicture)
 //   ?bench=1  runs every frame of the music at 25 fps as fast as it can, shows
 //             nothing, then reports the frame times (window.benchResult)
+//   ?threads=0|1  the one-thread or the threaded program, whatever the cores
+//
+// A page served cross-origin isolated (COOP and COEP headers) may share memory
+// with workers. With at least kThreadedCores cores it loads the threaded
+// program (threads/demo.js), which draws on every core; with fewer, the
+// browser's own threads already take a core's share and the one-thread
+// program is faster. Where the threaded one is missing, the one-thread one.
 'use strict';
 (function () {
   const params = new URLSearchParams(location.search);
@@ -92,12 +99,19 @@
   });
 
   // ---- What the web host calls ----
+  let unshared = null;  // the picture's copy out of shared memory (threaded program)
   const page = {
     hook: (name) => (name in hooks ? hooks[name] : -1),
     viewWidth: () => window.innerWidth,
     viewHeight: () => window.innerHeight,
     show(rgba, width, height, x, y, w, h) {
-      const pixels = new Uint8ClampedArray(rgba.buffer, rgba.byteOffset, width * height * 4);
+      let pixels = new Uint8ClampedArray(rgba.buffer, rgba.byteOffset, width * height * 4);
+      if (typeof SharedArrayBuffer !== 'undefined' && rgba.buffer instanceof SharedArrayBuffer) {
+        // The threaded program's memory is shared; an ImageData cannot be.
+        if (!unshared || unshared.length !== pixels.length) unshared = new Uint8ClampedArray(pixels.length);
+        unshared.set(pixels);
+        pixels = unshared;
+      }
       context2d.putImageData(new ImageData(pixels, width, height), 0, 0);
       const style = canvas.style;
       style.left = x + 'px'; style.top = y + 'px'; style.width = w + 'px'; style.height = h + 'px';
@@ -201,10 +215,25 @@
   }
 
   const runtimeReady = new Promise((resolve) => { Module.onRuntimeInitialized = resolve; });
-  const script = document.createElement('script');
-  script.src = 'demo.js';
-  script.onerror = () => fail('The demo\'s program (demo.js) could not be loaded.');
-  document.body.appendChild(script);
+  const load = (src, otherwise) => {
+    const script = document.createElement('script');
+    script.src = src;
+    script.onerror = otherwise;
+    document.body.appendChild(script);
+  };
+  const single = () => {
+    state.program = 'demo.js';
+    load('demo.js', () => fail('The demo\'s program (demo.js) could not be loaded.'));
+  };
+  const kThreadedCores = 4;
+  const threaded = params.get('threads') === '1' ||
+                   (params.get('threads') !== '0' && navigator.hardwareConcurrency >= kThreadedCores);
+  if (window.crossOriginIsolated && threaded) {
+    state.program = 'threads/demo.js';
+    load('threads/demo.js', single);
+  } else {
+    single();
+  }
 
   Promise.all([Promise.all(contentFiles.map((_, i) => fetchFile(i).catch(() => null))), runtimeReady])
     .then(async ([files]) => {

@@ -2,8 +2,10 @@
 """The demo's web page in Debian's headless Chromium, driven over the DevTools
 protocol (python3-websocket). Serves packed sites from 127.0.0.1 and checks:
 identical pictures (the page's presented 16-bit pictures against democapture's
-frames at the same demo times), playing to the end and ending on Escape, and
-the desktop's message in the page for a missing and for a truncated scene.
+frames at the same demo times), the threaded program where the page is served
+cross-origin isolated (drawing with workers, the same pictures), playing to the
+end and ending on Escape, and the desktop's message in the page for a missing
+and for a truncated scene.
 
 usage: browser_test.py --site DIR --short-site DIR --democapture EXE --demo EXE --content DIR
   --site        a packed site of the content (scripts/web-pack.sh)
@@ -15,6 +17,7 @@ Every wait is bounded; exit status 0 when every check passed.
 import argparse
 import base64
 import functools
+import importlib.util
 import http.server
 import json
 import os
@@ -39,17 +42,26 @@ class Failure(Exception):
     pass
 
 
-class QuietHandler(http.server.SimpleHTTPRequestHandler):
-    extensions_map = {**http.server.SimpleHTTPRequestHandler.extensions_map, '.wasm': 'application/wasm',
-                      '.js': 'text/javascript'}
+def _site_handler():
+    """The handler of scripts/web-serve.py, the server a user runs."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'scripts', 'web-serve.py')
+    spec = importlib.util.spec_from_file_location('web_serve', path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module.SiteHandler
+
+
+class QuietHandler(_site_handler()):
+    isolated = False
 
     def log_message(self, *args):
         pass
 
 
-def serve(root):
+def serve(root, isolated=False):
     """A static server of `root` on 127.0.0.1; returns (server, base URL)."""
-    server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), functools.partial(QuietHandler, directory=root))
+    handler = type('Handler', (QuietHandler,), {'isolated': isolated})
+    server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), functools.partial(handler, directory=root))
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return server, 'http://127.0.0.1:%d/' % server.server_address[1]
 
@@ -187,19 +199,22 @@ def widen565(pixels, width, height, pitch):
     return rows
 
 
-def check_pictures(browser, base, democapture, content, work):
-    for t in TIMES:
-        frames = os.path.join(work, 'frames%d' % t)
+def check_pictures(browser, base, democapture, content, work, times=TIMES, program='demo.js', query=''):
+    for t in times:
+        frames = os.path.join(work, 'frames%d-%s' % (t, program.replace('/', '-')))
         subprocess.run([democapture, '--at', str(t), '--png', frames], cwd=content, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env={**os.environ, 'DEMO_THREADS': '1'})
         width, height, expected = read_png_rgb(os.path.join(frames, 'frame%05d.png' % t))
-        browser.open(base + '?time=%d' % t)
+        browser.open(base + '?time=%d%s' % (t, query))
         # The first picture is drawn before the clock is read; later ones at t.
         browser.wait('(demoState.keptCount || 0) >= 3', 60, 'three pictures at time %d' % t)
         picture = browser.eval('(() => { const p = demoState.keptPicture; let s = "";'
                                ' for (let i = 0; i < p.bytes.length; i += 32768)'
                                '  s += String.fromCharCode.apply(null, p.bytes.subarray(i, i + 32768));'
                                ' return {w: p.width, h: p.height, pitch: p.pitch, data: btoa(s)}; })()')
+        loaded = browser.eval('demoState.program')
+        if loaded != program:
+            raise Failure('time %d: the page loaded %s, not %s' % (t, loaded, program))
         if (picture['w'], picture['h']) != (width, height):
             raise Failure('time %d: the page presented %dx%d, democapture drew %dx%d' %
                           (t, picture['w'], picture['h'], width, height))
@@ -211,7 +226,24 @@ def check_pictures(browser, base, democapture, content, work):
             raise Failure('time %d: %d pixels differ from democapture\'s frame, the first at (%d, %d): %s, not %s' %
                           (t, len(differing), x, y, actual[y][3 * x:3 * x + 3].hex(),
                            expected[y][3 * x:3 * x + 3].hex()))
-        print('browser_test: time %5d: the page\'s picture equals democapture\'s bit for bit' % t)
+        print('browser_test: time %5d: %s: the page\'s picture equals democapture\'s bit for bit' % (t, program))
+
+
+def check_threads(browser, site, democapture, content, work):
+    """Served cross-origin isolated, the page may load the threaded program
+    (here forced: this machine may have fewer cores than the page asks for),
+    which draws with workers and the very same pictures."""
+    server, base = serve(site, isolated=True)
+    try:
+        check_pictures(browser, base, democapture, content, work, times=[2500, 9900], program='threads/demo.js',
+                       query='&threads=1')
+        cores = browser.eval('navigator.hardwareConcurrency')
+        workers = browser.eval('PThread.runningWorkers.length')
+        if cores > 1 and workers < 1:
+            raise Failure('the threaded program draws on %d workers with %d cores' % (workers, cores))
+        print('browser_test: the threaded program drew with %d worker(s) beside the page, %d cores' % (workers, cores))
+    finally:
+        server.shutdown()
 
 
 def start(browser, base, query=''):
@@ -293,6 +325,7 @@ def main():
     browser = Browser()
     try:
         check_pictures(browser, base, os.path.abspath(args.democapture), args.content, work)
+        check_threads(browser, args.site, os.path.abspath(args.democapture), args.content, work)
         check_plays_to_end(browser, short_base, work)
         check_escape(browser, base)
         check_bad_scene(browser, args.site, os.path.abspath(args.demo), work)
