@@ -116,9 +116,13 @@ TEST(BoxFilter565, AveragesInLinearLight) {
     std::vector<uint16_t> blocks(all.size() * size_t(n * n));
     for (int y = 0; y < 256 * n; ++y)
       for (int x = 0; x < 256 * n; ++x) blocks[size_t(y) * size_t(256 * n) + size_t(x)] = all[size_t(y / n) * 256 + size_t(x / n)];
-    std::vector<uint32_t> out(65536);
-    standin::BoxFilter565(blocks.data(), 256 * n, 256 * n, 512 * n, n, out.data(), 256);
-    EXPECT_EQ(out, plain) << "n = " << n;
+    for (const char* kernel : {"avx512", "avx2", "sse41"}) {  // each filter (see below)
+      std::vector<uint32_t> out(65536);
+      setenv("DEMO_KERNEL", kernel, 1);
+      standin::BoxFilter565(blocks.data(), 256 * n, 256 * n, 512 * n, n, out.data(), 256);
+      unsetenv("DEMO_KERNEL");
+      EXPECT_EQ(out, plain) << "n = " << n << ", DEMO_KERNEL=" << kernel;
+    }
   }
   const uint16_t checker[4] = {0xFFFF, 0x0000, 0x0000, 0xFFFF};
   uint16_t one[9] = {0};
@@ -150,9 +154,10 @@ TEST(BoxFilter565, MatchesItsSentenceOnRandomPictures) {
     seed = seed * 1664525u + 1013904223u;
     v = (seed >> 31) ? palette[(seed >> 24) & 3] : uint16_t(seed >> 8);
   }
-  // Both filters: the 512-bit one where it runs (it takes the first 32
-  // samples of each row here) and the plain one that DEMO_KERNEL=sse41 forces.
-  for (const char* kernel : {"", "sse41"})
+  // Every filter: the 512-bit and 256-bit ones where they run (they take the
+  // first 32 samples of each row here, 16 of a 2 x 2 filter in 256 bits) and
+  // the plain one that DEMO_KERNEL=sse41 forces.
+  for (const char* kernel : {"avx512", "avx2", "sse41"})
   for (int n = 2; n <= 4; ++n) {
     std::vector<uint32_t> out(size_t(side / n) * size_t(side / n));
     setenv("DEMO_KERNEL", kernel, 1);

@@ -150,18 +150,116 @@ STANDIN_WIDE_TARGET int BoxRowWide(const uint16_t* const* in, int outWidth, uint
   }
   return col;
 }
+
+#define STANDIN_AVX2_TARGET __attribute__((target("avx2")))
+
+STANDIN_AVX2_TARGET inline __m256i PairSums(__m256i v) {
+  return _mm256_add_epi32(_mm256_and_si256(v, _mm256_set1_epi32(0xFFFF)), _mm256_srli_epi32(v, 16));
+}
+
+// A 5- or 6-bit channel table as byte shuffles: the low and the high bytes of
+// each 16 entries, in both 128-bit lanes.
+struct ShuffleTable {
+  __m256i lo[4], hi[4];
+};
+
+STANDIN_AVX2_TARGET void MakeShuffleTable(const uint16_t* values, int count, ShuffleTable* t) {
+  for (int part = 0; part * 16 < count; ++part) {
+    alignas(16) uint8_t lo[16], hi[16];
+    for (int i = 0; i < 16; ++i) lo[i] = uint8_t(values[part * 16 + i]), hi[i] = uint8_t(values[part * 16 + i] >> 8);
+    t->lo[part] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(lo)));
+    t->hi[part] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(hi)));
+  }
+}
+
+// One byte of each entry (`part`: the low or the high bytes), for indices
+// held in both bytes of each 16-bit lane; the part of 16 chosen by the
+// index's bits 4 and 5.
+template <int kParts>
+STANDIN_AVX2_TARGET inline __m256i ShuffleBytes(const __m256i* part, __m256i both) {
+  const __m256i bit4 = _mm256_slli_epi16(both, 3);
+  __m256i v = _mm256_blendv_epi8(_mm256_shuffle_epi8(part[0], both), _mm256_shuffle_epi8(part[1], both), bit4);
+  if constexpr (kParts == 4) {
+    const __m256i upper =
+        _mm256_blendv_epi8(_mm256_shuffle_epi8(part[2], both), _mm256_shuffle_epi8(part[3], both), bit4);
+    v = _mm256_blendv_epi8(v, upper, _mm256_slli_epi16(both, 2));
+  }
+  return v;
+}
+
+// The table's entries for sixteen 16-bit indices below 16 * kParts.
+template <int kParts>
+STANDIN_AVX2_TARGET inline __m256i Lookup(const ShuffleTable& t, __m256i index) {
+  const __m256i both = _mm256_or_si256(index, _mm256_slli_epi16(index, 8));
+  return _mm256_blendv_epi8(ShuffleBytes<kParts>(t.lo, both), ShuffleBytes<kParts>(t.hi, both),
+                            _mm256_set1_epi16(int16_t(0xFF00)));
+}
+
+// Pair sums of the three channels of 16 samples from each of N rows at x.
+template <int N>
+STANDIN_AVX2_TARGET inline void ChannelSums(const uint16_t* const* in, int x, const ShuffleTable& t5,
+                                            const ShuffleTable& t6, __m256i* sum) {
+  const __m256i mask5 = _mm256_set1_epi16(31), mask6 = _mm256_set1_epi16(63);
+  sum[0] = sum[1] = sum[2] = _mm256_setzero_si256();
+  for (int sub = 0; sub < N; ++sub) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in[sub] + x));
+    sum[0] = _mm256_add_epi32(sum[0], PairSums(Lookup<2>(t5, _mm256_srli_epi16(v, 11))));
+    sum[1] = _mm256_add_epi32(sum[1], PairSums(Lookup<4>(t6, _mm256_and_si256(_mm256_srli_epi16(v, 5), mask6))));
+    sum[2] = _mm256_add_epi32(sum[2], PairSums(Lookup<2>(t5, _mm256_and_si256(v, mask5))));
+  }
+}
+
+// BoxRowWide in 256-bit vectors: 16 samples of a row at a time, the channels
+// decoded by byte shuffles instead of 16-bit permutes.
+template <int N>
+STANDIN_AVX2_TARGET int BoxRowAvx2(const uint16_t* const* in, int outWidth, uint32_t* o, const LinearLight& t) {
+  static_assert(N == 2 || N == 4, "2 x 2 or 4 x 4 blocks");
+  constexpr int kShift = N == 2 ? 2 : 4;
+  ShuffleTable t5{}, t6{};
+  MakeShuffleTable(t.d5, 32, &t5);
+  MakeShuffleTable(t.d6, 64, &t6);
+  const int* encode = reinterpret_cast<const int*>(t.encode);
+  int col = 0;
+  for (; col + 8 <= outWidth; col += 8) {
+    __m256i block[3];
+    if constexpr (N == 2) {
+      ChannelSums<N>(in, col * 2, t5, t6, block);
+    } else {
+      // Two steps of 16 samples; their pairs of pair sums, four blocks each.
+      __m256i a[3], b[3];
+      ChannelSums<N>(in, col * 4, t5, t6, a);
+      ChannelSums<N>(in, col * 4 + 16, t5, t6, b);
+      const __m256i even = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
+      for (int c = 0; c < 3; ++c) {
+        const __m256i pa = _mm256_permutevar8x32_epi32(_mm256_add_epi32(a[c], _mm256_srli_epi64(a[c], 32)), even);
+        const __m256i pb = _mm256_permutevar8x32_epi32(_mm256_add_epi32(b[c], _mm256_srli_epi64(b[c], 32)), even);
+        block[c] = _mm256_permute2x128_si256(pa, pb, 0x20);
+      }
+    }
+    __m256i rgb = _mm256_setzero_si256();
+    for (int c = 0; c < 3; ++c) {
+      const __m256i mean = _mm256_srli_epi32(_mm256_add_epi32(block[c], _mm256_set1_epi32(N * N / 2)), kShift);
+      const __m256i code = _mm256_and_si256(_mm256_i32gather_epi32(encode, mean, 1), _mm256_set1_epi32(0xFF));
+      rgb = _mm256_or_si256(_mm256_slli_epi32(rgb, 8), code);
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + col), rgb);
+  }
+  return col;
+}
 #endif
 
-// The 512-bit filter runs where the 512-bit drawing kernel does: DEMO_KERNEL
-// forcing a narrower kernel forces the plain filter too.
-bool WideFilter() {
+// Which vectors the filter uses: those of the drawing kernel (DEMO_KERNEL
+// forcing a narrower kernel forces a narrower filter too).
+enum class FilterPath { Plain, Avx2, Avx512 };
+
+FilterPath ChooseFilter() {
 #ifdef STANDIN_WIDE_BOX_FILTER
   raster::Kernel kernel = raster::ParseKernel(std::getenv("DEMO_KERNEL"), nullptr);
   if (kernel == raster::Kernel::Auto) kernel = raster::BestKernel();
-  return kernel == raster::Kernel::Avx512;
-#else
-  return false;
+  if (kernel == raster::Kernel::Avx512) return FilterPath::Avx512;
+  if (kernel == raster::Kernel::Avx2) return FilterPath::Avx2;
 #endif
+  return FilterPath::Plain;
 }
 
 // Output rows [first, last) of BoxFilter565 for a block side of N. A block of
@@ -169,7 +267,7 @@ bool WideFilter() {
 // exactly); others take the sum through the packed table.
 template <int N>
 void BoxRows(const uint16_t* pixels, int pitch, int outWidth, int first, int last, uint32_t* out,
-             int outPitch, bool wide) {
+             int outPitch, FilterPath path) {
   const LinearLight& t = Tables();
   constexpr uint64_t kCount = N * N, kMask = (uint64_t{1} << 21) - 1;
   for (int row = first; row < last; ++row) {
@@ -179,7 +277,8 @@ void BoxRows(const uint16_t* pixels, int pitch, int outWidth, int first, int las
     int col = 0;
 #ifdef STANDIN_WIDE_BOX_FILTER
     if constexpr (N == 2 || N == 4) {
-      if (wide) col = BoxRowWide<N>(in, outWidth, o, t);
+      if (path == FilterPath::Avx512) col = BoxRowWide<N>(in, outWidth, o, t);
+      if (path == FilterPath::Avx2) col = BoxRowAvx2<N>(in, outWidth, o, t);
     }
 #endif
     for (; col < outWidth; ++col) {
@@ -201,7 +300,7 @@ void BoxRows(const uint16_t* pixels, int pitch, int outWidth, int first, int las
       o[col] = uint32_t{t.encode[r]} << 16 | uint32_t{t.encode[g]} << 8 | t.encode[b];
     }
   }
-  (void)wide;
+  (void)path;
 }
 
 }  // namespace
@@ -209,12 +308,12 @@ void BoxRows(const uint16_t* pixels, int pitch, int outWidth, int first, int las
 void BoxFilter565(const uint16_t* pixels, int width, int height, int pitch, int n, uint32_t* out,
                   int outPitch) {
   const int outWidth = width / n, outHeight = height / n;
-  const bool wide = WideFilter();
+  const FilterPath path = ChooseFilter();
   auto rows = [&](int first, int last) {
     switch (n) {
-      case 2: BoxRows<2>(pixels, pitch, outWidth, first, last, out, outPitch, wide); break;
-      case 3: BoxRows<3>(pixels, pitch, outWidth, first, last, out, outPitch, wide); break;
-      case 4: BoxRows<4>(pixels, pitch, outWidth, first, last, out, outPitch, wide); break;
+      case 2: BoxRows<2>(pixels, pitch, outWidth, first, last, out, outPitch, path); break;
+      case 3: BoxRows<3>(pixels, pitch, outWidth, first, last, out, outPitch, path); break;
+      case 4: BoxRows<4>(pixels, pitch, outWidth, first, last, out, outPitch, path); break;
       default:
         for (int y = first; y < last; ++y) {
           const uint16_t* in = Row(pixels, pitch, y);
