@@ -86,6 +86,31 @@ TEST(Raster, SpanEndsAreExactWhereTheReciprocalRoundsLow) {
   }
 }
 
+// Modulating with no texture bound multiplies by white: the diffuse colour
+// exactly, in every kernel. This triangle of the default demo interpolates a
+// green just below 31.5 at (685, 323), where the float product 255 * g / 255
+// comes out at a half and rounds to 32, but the colour itself to 31.
+TEST(Raster, ModulateWithoutATextureIsTheDiffuseColour) {
+  const int w = 800, h = 600;
+  const Vertex tri[3] = {{0x1.48f6dp+9f, 0x1.3a0cecp+8f, 0x1.fcd278p-1f, 0x1.024cd2p-4f, 0x00252320, 0, 0},
+                         {0x1.68707cp+9f, 0x1.587cdcp+8f, 0x1.fc9b28p-1f, 0x1.13955p-4f, 0x001d1b19, 1, 0},
+                         {0x1.6a4114p+9f, 0x1.411974p+8f, 0x1.fc913p-1f, 0x1.16b2bcp-4f, 0x001d1b19, 1, 1}};
+  State st = BaseState(w, h);
+  st.colorOp = ColorOp::Diffuse;
+  Buffers diffuse(w, h);
+  diffuse.Clear();
+  DrawTriangleList(diffuse.target(), st, nullptr, tri, 3, nullptr, Kernel::Reference);
+  ASSERT_EQ(diffuse.color[323 * w + 685], 0x20E3);  // green 31 of 255: 7 of 63
+  st.colorOp = ColorOp::Modulate;
+  for (Kernel k : {Kernel::Reference, Kernel::Simd128, Kernel::Avx2, Kernel::Avx512}) {
+    if (!KernelRuns(k)) continue;
+    Buffers modulated(w, h);
+    modulated.Clear();
+    DrawTriangleList(modulated.target(), st, nullptr, tri, 3, nullptr, k);
+    EXPECT_EQ(modulated.color, diffuse.color) << "kernel " << KernelName(k);
+  }
+}
+
 // DEMO_KERNEL's names: each kernel by its own name where it runs; an unknown
 // name, or a kernel this CPU cannot run, one line and the default.
 TEST(Raster, KernelNamesAreParsedOrRefusedInOneLine) {

@@ -187,16 +187,18 @@ void ReferenceTriangle(const Target& target, const State& st, const Texture* tex
           const float v = (row[Setup::kVQ] + s.dx[Setup::kVQ] * fx) * w;
           t = Sample(*tex, st, s.linear, u, v);
         }
+        // Without a texture the texel is white, and white times the diffuse
+        // colour is the diffuse colour itself, not the float product's
+        // rounding of it (which can land on the other side of a half).
+        const Rgb product = tex != nullptr ? Rgb{Modulate(t.r, dr), Modulate(t.g, dg), Modulate(t.b, db)} : d;
         switch (st.colorOp) {
           case ColorOp::Texture: out = t; break;
-          case ColorOp::Modulate:
-            out = Rgb{Modulate(t.r, dr), Modulate(t.g, dg), Modulate(t.b, db)};
-            break;
+          case ColorOp::Modulate: out = product; break;
           case ColorOp::Modulate2x:
           case ColorOp::Modulate4x: {
             const int k = st.colorOp == ColorOp::Modulate2x ? 2 : 4;
-            auto m = [k](int a, float b) { const int x = Modulate(a, b) * k; return x > 255 ? 255 : x; };
-            out = Rgb{m(t.r, dr), m(t.g, dg), m(t.b, db)};
+            auto m = [k](int x) { return std::min(x * k, 255); };
+            out = Rgb{m(product.r), m(product.g), m(product.b)};
             break;
           }
           case ColorOp::Add: {
