@@ -61,6 +61,40 @@ TEST(Raster, FastKernelMatchesReference) {
   }
 }
 
+// The largest texture sizes reach the texel index's limits (a column up to
+// 4095 in a row of 4097 padded texels, a row up to 4095): the fast kernels
+// sample a 4096-wide and a 4096-high texture, point and bilinear, as the
+// reference does, over texture coordinates that wrap several times, and at
+// a tiny negative u and v, whose wrapped fraction u - floor(u) rounds up to 1.
+TEST(Raster, FastKernelsSampleTheLargestTextures) {
+  if (FastKernels().empty()) GTEST_SKIP() << "no fast kernel runs on this CPU";
+  const int w = 61, h = 47;
+  std::mt19937 rng(99);
+  std::uniform_real_distribution<float> px(-10.0f, 70.0f), py(-10.0f, 55.0f), rhw(0.2f, 2.0f), uv(-3.0f, 3.0f);
+  for (const auto& [tw, th] : {std::pair{kMaxTextureSize, 64}, std::pair{64, kMaxTextureSize}}) {
+    const TextureData tex(tw, th, static_cast<uint32_t>(tw));
+    for (bool linear : {false, true}) {
+      State st = BaseState(w, h);
+      st.magLinear = st.minLinear = linear;
+      st.colorOp = ColorOp::Modulate;
+      std::vector<Vertex> verts;
+      for (int i = 0; i < 3 * 40; ++i) verts.push_back({px(rng), py(rng), 0.5f, rhw(rng), 0xFFFFFFFF, uv(rng), uv(rng)});
+      for (const auto& [x, y] : {std::pair{-5.0f, -5.0f}, std::pair{70.0f, 0.0f}, std::pair{0.0f, 50.0f}}) {
+        verts.push_back({x, y, 0.25f, 1.0f, 0xFFFFFFFF, -1e-30f, -1e-30f});
+      }
+      Buffers ref(w, h);
+      ref.Clear();
+      DrawTriangleList(ref.target(), st, &tex.tex, verts.data(), verts.size(), nullptr, Kernel::Reference);
+      for (Kernel k : FastKernels()) {
+        Buffers fast(w, h);
+        fast.Clear();
+        DrawTriangleList(fast.target(), st, &tex.tex, verts.data(), verts.size(), nullptr, k);
+        EXPECT_EQ(fast.color, ref.color) << tw << " x " << th << (linear ? " bilinear, " : " point, ") << KernelName(k);
+      }
+    }
+  }
+}
+
 // A span end computed from a reciprocal can come out one short where the
 // exact quotient is whole. In this triangle the right edge's boundary in
 // row 8 is exactly pixel 32 (the edge function there is 0 after the fill
