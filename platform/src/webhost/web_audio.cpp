@@ -177,7 +177,7 @@ extern "C" DWORD WINAPI BASS_ChannelGetPosition(DWORD handle) {
   if (fixed >= 0) return PositionForTime(fixed, StreamBytes(st->shape, st->shape.frames));
   const int benchFrame = WebBenchFrame();
   if (benchFrame >= 0) {
-    // A benchmark steps through the music at 25 frames a second.
+    // The benchmark's frame (bench/web_frames.cpp), at 25 frames a second.
     const uint64_t frames = static_cast<uint64_t>(benchFrame) * static_cast<uint64_t>(st->shape.rate) / 25;
     return StreamBytes(st->shape, std::min(frames, st->shape.frames));
   }

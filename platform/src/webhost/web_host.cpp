@@ -15,12 +15,11 @@
 //
 // Test and benchmark hooks (from the page's address, see page.js): a fixed
 // demo clock (web_audio.cpp), a copy of every presented RGB565 picture for
-// the browser test, and the frame times of a run that is not shown.
+// the browser test, and the benchmark, whose runner (bench/web_frames.cpp)
+// the host starts instead of WinMain; its pictures are not shown.
 #include <emscripten.h>
 #include <windows.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -75,16 +74,20 @@ namespace standin {
 int WebHook(const char* name) { return web_hook_int(name); }
 
 namespace {
-int g_benchFrames = -1;
+WebBenchRunner g_benchRunner = nullptr;
+int g_benchFrame = -1;
 }  // namespace
 
-int WebBenchFrame() { return g_benchFrames; }
+void SetWebBenchRunner(WebBenchRunner runner) { g_benchRunner = runner; }
+void SetWebBenchFrame(int frame) { g_benchFrame = frame; }
+int WebBenchFrame() { return g_benchFrame; }
+void WebBenchResult(int frames, double mean, double p99, double worst) { web_bench_result(frames, mean, p99, worst); }
 
 namespace {
 
 class WebHost final : public Host, public DesktopBackend {
  public:
-  WebHost() : bench_(WebHook("bench") > 0), keep_(WebHook("keep") > 0) { g_benchFrames = bench_ ? 0 : -1; }
+  WebHost() : bench_(WebHook("bench") > 0), keep_(WebHook("keep") > 0) {}
 
   // ---- Host ----
   void SetDisplayMode(int width, int height, int bitsPerPixel) override {
@@ -99,9 +102,7 @@ class WebHost final : public Host, public DesktopBackend {
   }
 
   void Present(HWND, const Picture& picture, bool) override {
-    if (bench_) {
-      Time(picture);
-    } else {
+    if (!bench_) {  // a benchmark's pictures stay in memory
       Show(picture);
       if (keep_) web_keep_picture(picture.pixels, picture.width, picture.height, picture.pitch);
       web_wait_frame();
@@ -137,9 +138,6 @@ class WebHost final : public Host, public DesktopBackend {
     }
   }
 
-  // Frame times of a benchmark run, milliseconds.
-  const std::vector<double>& FrameTimes() const { return frameTimes_; }
-
  private:
   // RGB565 widened to RGBA8 for the canvas (Rgb565ToRgb8), placed as the desktop host fits it to the screen.
   void Show(const Picture& picture) {
@@ -159,36 +157,10 @@ class WebHost final : public Host, public DesktopBackend {
     web_show(rgba_.data(), picture.width, picture.height, fit.x, fit.y, fit.width, fit.height);
   }
 
-  // A benchmark frame runs from the return of one present to the next; the
-  // page gets the browser back every 100 ms, outside the measured time.
-  void Time(const Picture&) {
-    const double now = emscripten_get_now();
-    if (last_ >= 0) frameTimes_.push_back(now - last_);
-    ++g_benchFrames;
-    if (now - lastYield_ > 100) {
-      emscripten_sleep(0);
-      lastYield_ = emscripten_get_now();
-    }
-    last_ = emscripten_get_now();
-  }
-
   const bool bench_, keep_;
   int modeWidth_ = 0, modeHeight_ = 0, modeBits_ = 0;
   std::vector<uint32_t> rgba_;
-  std::vector<double> frameTimes_;
-  double last_ = -1, lastYield_ = 0;
 };
-
-void ReportBench(const std::vector<double>& times) {
-  if (times.empty()) return;
-  std::vector<double> sorted = times;
-  std::sort(sorted.begin(), sorted.end());
-  double sum = 0;
-  for (double t : sorted) sum += t;
-  // The 99th percentile: the smallest time at or above 99 % of the frames.
-  const size_t p99 = std::min(sorted.size() - 1, static_cast<size_t>(std::ceil(sorted.size() * 0.99)) - 1);
-  web_bench_result(static_cast<int>(sorted.size()), sum / sorted.size(), sorted[p99], sorted.back());
-}
 
 }  // namespace
 }  // namespace standin
@@ -199,15 +171,17 @@ int main() {
   standin::SetDebugOutput(1);
   HINSTANCE const instance = reinterpret_cast<HINSTANCE>(static_cast<uintptr_t>(0x400000));
   char commandLine[] = "";
+  const int benchPasses = standin::WebHook("bench");
   for (;;) {
     standin::WebHost host;
     standin::SetHost(&host);
     standin::SetDesktopBackend(&host);
-    const int code = WinMain(instance, nullptr, commandLine, SW_SHOWNORMAL);
+    const int code = benchPasses > 0 && standin::g_benchRunner != nullptr
+                         ? standin::g_benchRunner(instance, benchPasses)
+                         : WinMain(instance, nullptr, commandLine, SW_SHOWNORMAL);
     standin::AudioShutdown();
     standin::SetDesktopBackend(nullptr);
     standin::SetHost(nullptr);
-    standin::ReportBench(host.FrameTimes());
     web_ended(code);
     if (!web_wait_play_again()) return code;
   }
