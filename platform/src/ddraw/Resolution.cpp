@@ -38,11 +38,13 @@ int64_t CeilDiv(int64_t n, int64_t d) { return n >= 0 ? (n + d - 1) / d : -((-n)
 // 16 * 65535 < 2^21 per channel) adds in one 64-bit register. `encode` maps
 // 16-bit linear light to the nearest 8-bit stored value (three bytes of
 // padding after it, so that a 32-bit gather may read any entry). `d5` and
-// `d6` are the decoded values of each 5- and 6-bit channel value.
+// `d6` are the decoded values of each 5- and 6-bit channel value, `low5`,
+// `high5`, `low6` and `high6` their low and high bytes.
 struct LinearLight {
   uint64_t linear[65536];
   uint8_t encode[65536 + 3];
   uint16_t d5[32], d6[64];
+  uint8_t low5[32], high5[32], low6[64], high6[64];
 
   static double Decode(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
   static double Encode(double l) { return l <= 0.0031308 ? l * 12.92 : 1.055 * std::pow(l, 1.0 / 2.4) - 0.055; }
@@ -51,6 +53,8 @@ struct LinearLight {
   LinearLight() {
     for (int c = 0; c < 32; ++c) d5[c] = uint16_t(Linear(Widen5(uint32_t(c))));
     for (int c = 0; c < 64; ++c) d6[c] = uint16_t(Linear(Widen6(uint32_t(c))));
+    for (int c = 0; c < 32; ++c) low5[c] = uint8_t(d5[c]), high5[c] = uint8_t(d5[c] >> 8);
+    for (int c = 0; c < 64; ++c) low6[c] = uint8_t(d6[c]), high6[c] = uint8_t(d6[c] >> 8);
     for (uint32_t v = 0; v < 65536; ++v)
       linear[v] = uint64_t{d5[v >> 11]} | uint64_t{d6[(v >> 5) & 63]} << 21 | uint64_t{d5[v & 31]} << 42;
     for (int l = 0; l < 65536; ++l) encode[l] = uint8_t(std::lround(Encode(l / 65535.0) * 255.0));
@@ -163,12 +167,10 @@ struct ShuffleTable {
   __m256i lo[4], hi[4];
 };
 
-STANDIN_AVX2_TARGET void MakeShuffleTable(const uint16_t* values, int count, ShuffleTable* t) {
+STANDIN_AVX2_TARGET void LoadShuffleTable(const uint8_t* low, const uint8_t* high, int count, ShuffleTable* t) {
   for (int part = 0; part * 16 < count; ++part) {
-    alignas(16) uint8_t lo[16], hi[16];
-    for (int i = 0; i < 16; ++i) lo[i] = uint8_t(values[part * 16 + i]), hi[i] = uint8_t(values[part * 16 + i] >> 8);
-    t->lo[part] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(lo)));
-    t->hi[part] = _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(hi)));
+    t->lo[part] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low + part * 16)));
+    t->hi[part] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(high + part * 16)));
   }
 }
 
@@ -216,8 +218,8 @@ STANDIN_AVX2_TARGET int BoxRowAvx2(const uint16_t* const* in, int outWidth, uint
   static_assert(N == 2 || N == 4, "2 x 2 or 4 x 4 blocks");
   constexpr int kShift = N == 2 ? 2 : 4;
   ShuffleTable t5{}, t6{};
-  MakeShuffleTable(t.d5, 32, &t5);
-  MakeShuffleTable(t.d6, 64, &t6);
+  LoadShuffleTable(t.low5, t.high5, 32, &t5);
+  LoadShuffleTable(t.low6, t.high6, 64, &t6);
   const int* encode = reinterpret_cast<const int*>(t.encode);
   int col = 0;
   for (; col + 8 <= outWidth; col += 8) {
